@@ -1,0 +1,23 @@
+// Everything an effect compiles against, in one include.
+#pragma once
+
+#include "A_Types.h"
+#include "AEGP_CompSuite.h"
+#include "AEGP_DynamicStreamSuite.h"
+#include "AEGP_EffectSuite.h"
+#include "AEGP_LayerSuite.h"
+#include "AEGP_PFInterfaceSuite.h"
+#include "AEGP_StreamSuite.h"
+#include "AEGP_Types.h"
+#include "AEGP_UtilitySuite.h"
+#include "PF_Callbacks.h"
+#include "PF_Commands.h"
+#include "PF_EntryPoint.h"
+#include "PF_Errors.h"
+#include "PF_Flags.h"
+#include "PF_HandleSuite.h"
+#include "PF_Params.h"
+#include "PF_Pixels.h"
+#include "PF_Records.h"
+#include "PF_SmartRender.h"
+#include "SPBasicSuite.h"
