@@ -1,0 +1,54 @@
+// Scene files: a modelled composition, the effect's settings and what to
+// render, as JSON. The parser names the offending field in every error so a
+// person can fix the file without reading code.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "A_Types.h"
+#include "Composition.h"
+#include "PF_Pixels.h"
+#include "PixelWorld.h"
+
+namespace hostsim {
+
+// A field is missing, has the wrong type or an impossible value. what() starts
+// with the field's path, e.g. "layers[1].width: expected a positive integer".
+class SceneError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct RenderSettings {
+  std::vector<A_Time> times;  // composition times, one output image each
+  BitDepth depth = BitDepth::k8;
+  PF_RationalScale downsample_x{1, 1};
+  PF_RationalScale downsample_y{1, 1};
+};
+
+struct Scene {
+  CompositionModel composition;
+  EffectSettings effect;
+  RenderSettings render;
+};
+
+// Parses scene JSON. Times are seconds as a number (stored at the
+// composition's time scale, rounded to the nearest tick) or an exact
+// {"value": v, "scale": s}. "mode" and "time_type" take the control's entry
+// text ("Center", "Whole", "No Margin", "Fit to Layer"; "Percent", "Second")
+// or a raw integer, which may lie outside the control's range. Relative PNG
+// paths are taken from `base_dir`. Throws SceneError.
+Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".");
+
+// Reads and parses a file; relative PNG paths are taken from the file's
+// directory. Throws SceneError (also for an unreadable file).
+Scene LoadSceneFile(const std::string& path);
+
+// The entry text of a "Mode" or "Time Type" value, or its number for values
+// outside the control ("7").
+std::string ModeName(A_long mode);
+std::string TimeTypeName(A_long time_type);
+
+}  // namespace hostsim
