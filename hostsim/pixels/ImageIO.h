@@ -52,7 +52,17 @@ ImageSize ReadPngSize(const std::string& path);
 // Throws ImageIoError.
 std::unique_ptr<PixelWorld> ReadPng(const std::string& path, BitDepth depth);
 
-// Whether EXR output uses libOpenEXR (true) or the built-in writer.
+// Whether PNG and EXR go through libpng and libOpenEXR (true) or the
+// built-in codecs below.
+bool PngUsesLibrary();
 bool ExrUsesLibrary();
+
+// The built-in codecs, compiled everywhere so that tests on the build machine
+// can check them against the libraries: PNG read through stb_image, PNG
+// written as zlib-compressed RGBA of 8 or 16 bits with stb's deflate, EXR
+// written as uncompressed FLOAT scanlines. Same conventions and errors as above.
+void WritePngBuiltIn(const PF_EffectWorld& world, const std::string& path, int bits = 0);
+std::unique_ptr<PixelWorld> ReadPngBuiltIn(const std::string& path, BitDepth depth);
+void WriteExrBuiltIn(const PF_EffectWorld& world, const std::string& path);
 
 }  // namespace hostsim

@@ -1,0 +1,118 @@
+#include "PixelWorld.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace hostsim {
+
+std::size_t BytesPerPixel(BitDepth depth) {
+  switch (depth) {
+    case BitDepth::k8: return sizeof(PF_Pixel8);
+    case BitDepth::k16: return sizeof(PF_Pixel16);
+    case BitDepth::k32: return sizeof(PF_PixelFloat);
+  }
+  return sizeof(PF_Pixel8);
+}
+
+BitDepth DepthOf(const PF_EffectWorld& world) {
+  if (world.world_flags & PF_WorldFlag_FLOAT) return BitDepth::k32;
+  if (world.world_flags & PF_WorldFlag_DEEP) return BitDepth::k16;
+  return BitDepth::k8;
+}
+
+namespace {
+
+template <int kMax, typename T>
+T ToInteger(float v) {
+  // NaN fails both comparisons and lands on 0.
+  if (!(v > 0.0f)) return 0;
+  if (!(v < 1.0f)) return static_cast<T>(kMax);
+  return static_cast<T>(std::lround(static_cast<double>(v) * kMax));
+}
+
+}  // namespace
+
+PF_PixelFloat ReadPixel(const PF_EffectWorld& world, A_long x, A_long y) {
+  const unsigned char* row =
+      static_cast<const unsigned char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+  switch (DepthOf(world)) {
+    case BitDepth::k8: {
+      const PF_Pixel8& p = reinterpret_cast<const PF_Pixel8*>(row)[x];
+      const float k = 1.0f / PF_MAX_CHAN8;
+      return {p.alpha * k, p.red * k, p.green * k, p.blue * k};
+    }
+    case BitDepth::k16: {
+      const PF_Pixel16& p = reinterpret_cast<const PF_Pixel16*>(row)[x];
+      const float k = 1.0f / PF_MAX_CHAN16;
+      return {p.alpha * k, p.red * k, p.green * k, p.blue * k};
+    }
+    case BitDepth::k32:
+      return reinterpret_cast<const PF_PixelFloat*>(row)[x];
+  }
+  return {};
+}
+
+void WritePixel(PF_EffectWorld& world, A_long x, A_long y, const PF_PixelFloat& c) {
+  unsigned char* row = static_cast<unsigned char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
+  switch (DepthOf(world)) {
+    case BitDepth::k8:
+      reinterpret_cast<PF_Pixel8*>(row)[x] = {
+          ToInteger<PF_MAX_CHAN8, A_u_char>(c.alpha), ToInteger<PF_MAX_CHAN8, A_u_char>(c.red),
+          ToInteger<PF_MAX_CHAN8, A_u_char>(c.green), ToInteger<PF_MAX_CHAN8, A_u_char>(c.blue)};
+      break;
+    case BitDepth::k16:
+      reinterpret_cast<PF_Pixel16*>(row)[x] = {
+          ToInteger<PF_MAX_CHAN16, A_u_short>(c.alpha), ToInteger<PF_MAX_CHAN16, A_u_short>(c.red),
+          ToInteger<PF_MAX_CHAN16, A_u_short>(c.green), ToInteger<PF_MAX_CHAN16, A_u_short>(c.blue)};
+      break;
+    case BitDepth::k32:
+      reinterpret_cast<PF_PixelFloat*>(row)[x] = c;
+      break;
+  }
+}
+
+PixelWorld::PixelWorld(A_long width, A_long height, BitDepth depth, A_long row_padding_pixels)
+    : depth_(depth), world_{} {
+  if (width < 0 || height < 0 || row_padding_pixels < 0)
+    throw std::invalid_argument("pixel world size must not be negative");
+  const std::int64_t row_pixels = static_cast<std::int64_t>(width) + row_padding_pixels;
+  const std::int64_t rowbytes = row_pixels * static_cast<std::int64_t>(BytesPerPixel(depth));
+  if (rowbytes > std::numeric_limits<A_long>::max())
+    throw std::invalid_argument("pixel world rows too wide for the world record");
+  world_.world_flags = PF_WorldFlag_WRITEABLE;
+  if (depth == BitDepth::k16) world_.world_flags |= PF_WorldFlag_DEEP;
+  if (depth == BitDepth::k32) world_.world_flags |= PF_WorldFlag_FLOAT;
+  world_.width = width;
+  world_.height = height;
+  world_.rowbytes = static_cast<A_long>(rowbytes);
+  world_.pix_aspect_ratio = {1, 1};
+  world_.extent_hint = {0, 0, width, height};
+  if (width > 0 && height > 0) {
+    const std::size_t bytes = static_cast<std::size_t>(rowbytes) * static_cast<std::size_t>(height);
+    if (static_cast<std::uint64_t>(bytes) / static_cast<std::uint64_t>(height) !=
+        static_cast<std::uint64_t>(rowbytes))
+      throw std::bad_alloc();
+    // Value-initialised: all bits zero is transparent black at every depth.
+    memory_.reset(new unsigned char[bytes]());
+    world_.data = memory_.get();
+  }
+}
+
+PixelWorld::~PixelWorld() = default;
+
+void PixelWorld::Fill(const PF_PixelFloat& color) {
+  FillRect({0, 0, world_.width, world_.height}, color);
+}
+
+void PixelWorld::FillRect(const PF_LRect& rect, const PF_PixelFloat& color) {
+  const A_long left = std::max<A_long>(rect.left, 0), top = std::max<A_long>(rect.top, 0);
+  const A_long right = std::min(rect.right, world_.width), bottom = std::min(rect.bottom, world_.height);
+  for (A_long y = top; y < bottom; ++y)
+    for (A_long x = left; x < right; ++x) Set(x, y, color);
+}
+
+}  // namespace hostsim

@@ -1,0 +1,76 @@
+// Helpers shared by the pixel tests: filling worlds and comparing them with a
+// message that names the first pixel that differs.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "PixelWorld.h"
+
+namespace hostsim::testing {
+
+inline std::string Str(const PF_LRect& r) {
+  std::ostringstream s;
+  s << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
+  return s.str();
+}
+
+inline std::string Str(const PF_PixelFloat& p) {
+  std::ostringstream s;
+  s << "argb(" << p.alpha << ", " << p.red << ", " << p.green << ", " << p.blue << ")";
+  return s.str();
+}
+
+// Random channel values over the depth's whole range (alpha included).
+inline void FillRandom(PixelWorld& w, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  for (A_long y = 0; y < w.height(); ++y)
+    for (A_long x = 0; x < w.width(); ++x) switch (w.depth()) {
+        case BitDepth::k8: {
+          std::uniform_int_distribution<int> d(0, 255);
+          w.At<PF_Pixel8>(x, y) = {A_u_char(d(rng)), A_u_char(d(rng)), A_u_char(d(rng)), A_u_char(d(rng))};
+          break;
+        }
+        case BitDepth::k16: {
+          std::uniform_int_distribution<int> d(0, 32768);
+          w.At<PF_Pixel16>(x, y) = {A_u_short(d(rng)), A_u_short(d(rng)), A_u_short(d(rng)), A_u_short(d(rng))};
+          break;
+        }
+        case BitDepth::k32: {
+          std::uniform_real_distribution<float> d(0.0f, 1.0f);
+          w.At<PF_PixelFloat>(x, y) = {d(rng), d(rng), d(rng), d(rng)};
+          break;
+        }
+      }
+}
+
+// Compares the pixels (not the row padding) of two worlds of one size and
+// depth. Empty string when equal, else where and how they differ.
+inline std::string FirstDifference(const PixelWorld& a, const PixelWorld& b) {
+  if (a.width() != b.width() || a.height() != b.height() || a.depth() != b.depth()) return "different shapes";
+  const std::size_t bytes = static_cast<std::size_t>(a.width()) * BytesPerPixel(a.depth());
+  for (A_long y = 0; y < a.height(); ++y)
+    if (std::memcmp(a.Row<unsigned char>(y), b.Row<unsigned char>(y), bytes) != 0)
+      for (A_long x = 0; x < a.width(); ++x) {
+        const std::size_t n = BytesPerPixel(a.depth());
+        if (std::memcmp(a.Row<unsigned char>(y) + x * n, b.Row<unsigned char>(y) + x * n, n) != 0)
+          return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + "): " + Str(a.Get(x, y)) + " vs " +
+                 Str(b.Get(x, y));
+      }
+  return "";
+}
+
+// Same size, depth and row padding.
+inline std::unique_ptr<PixelWorld> Clone(const PixelWorld& w) {
+  const auto bpp = static_cast<A_long>(BytesPerPixel(w.depth()));
+  auto c = std::make_unique<PixelWorld>(w.width(), w.height(), w.depth(),
+                                        (w.world().rowbytes - w.width() * bpp) / bpp);
+  const std::size_t bytes = static_cast<std::size_t>(w.width()) * BytesPerPixel(w.depth());
+  for (A_long y = 0; y < w.height(); ++y) std::memcpy(c->Row<unsigned char>(y), w.Row<unsigned char>(y), bytes);
+  return c;
+}
+
+}  // namespace hostsim::testing
