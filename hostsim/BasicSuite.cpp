@@ -1,0 +1,128 @@
+// The basic suite: named, versioned suites are acquired and released here.
+
+#include <cstring>
+#include <string>
+
+#include "Host.h"
+#include "SuiteTables.h"
+
+namespace hostsim {
+
+namespace {
+
+struct OfferedSuite {
+  const char* name;
+  A_long version;
+  const void* (*table)();
+};
+
+// Exactly these suites at exactly these versions; anything else is refused.
+const OfferedSuite kOffered[] = {
+    {kPFHandleSuite, kPFHandleSuiteVersion2, [] { return static_cast<const void*>(HandleSuiteTable()); }},
+    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, [] { return static_cast<const void*>(UtilitySuiteTable()); }},
+    {kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1,
+     [] { return static_cast<const void*>(PFInterfaceSuiteTable()); }},
+    {kAEGPEffectSuite, kAEGPEffectSuiteVersion2, [] { return static_cast<const void*>(EffectSuiteTable()); }},
+    {kAEGPStreamSuite, kAEGPStreamSuiteVersion9, [] { return static_cast<const void*>(StreamSuiteTable()); }},
+    {kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion5,
+     [] { return static_cast<const void*>(DynamicStreamSuiteTable()); }},
+    {kAEGPCompSuite, kAEGPCompSuiteVersion15, [] { return static_cast<const void*>(CompSuiteTable()); }},
+    {kAEGPLayerSuite, kAEGPLayerSuiteVersion13, [] { return static_cast<const void*>(LayerSuiteTable()); }},
+    {"DRAWBOT Draw Suite", 1, [] { return DrawbotSuiteTable(0); }},
+    {"DRAWBOT Supplier Suite", 1, [] { return DrawbotSuiteTable(1); }},
+    {"DRAWBOT Surface Suite", 1, [] { return DrawbotSuiteTable(2); }},
+    {"DRAWBOT Path Suite", 1, [] { return DrawbotSuiteTable(3); }},
+};
+
+const OfferedSuite* FindOffered(const char* name, A_long version) {
+  if (name == nullptr) return nullptr;
+  for (const OfferedSuite& suite : kOffered) {
+    if (suite.version == version && std::strcmp(suite.name, name) == 0) return &suite;
+  }
+  return nullptr;
+}
+
+nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? nlohmann::ordered_json(name) : nlohmann::ordered_json(); }
+
+SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return kSuiteNotFoundError;
+  nlohmann::ordered_json entry = Host::CallEntry("AcquireSuite");
+  entry["name"] = NameOrNull(name);
+  entry["version"] = version;
+  SPErr result = kSPNoError;
+  if (suite == nullptr) {
+    host->Misuse(entry, "null suite pointer");
+    result = kSuiteNotFoundError;
+  } else if (std::optional<PF_Err> injected = host->Injected("AcquireSuite")) {
+    result = *injected;
+  } else if (name != nullptr && host->faults().SuiteRefused(name, version)) {
+    if (*host->faults().SuiteRefused(name, version) == SuiteRefusal::kNullSuite) {
+      *suite = nullptr;  // success claimed, nothing delivered
+    } else {
+      result = kSuiteNotFoundError;
+    }
+  } else if (const OfferedSuite* offered = FindOffered(name, version)) {
+    *suite = offered->table();
+    ++host->acquired_suites()[{name, version}];
+  } else {
+    result = kSuiteNotFoundError;
+  }
+  entry["result"] = result;
+  host->Record(std::move(entry));
+  return result;
+}
+
+SPErr ReleaseSuite(const char* name, A_long version) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return kSuiteNotFoundError;
+  nlohmann::ordered_json entry = Host::CallEntry("ReleaseSuite");
+  entry["name"] = NameOrNull(name);
+  entry["version"] = version;
+  SPErr result = kSPNoError;
+  auto held = name != nullptr ? host->acquired_suites().find({name, version}) : host->acquired_suites().end();
+  if (held == host->acquired_suites().end() || held->second == 0) {
+    host->Misuse(entry, "suite released that is not held");
+    result = kSuiteNotFoundError;
+  } else {
+    // The suite is given back even when a fault is injected into the answer.
+    if (--held->second == 0) host->acquired_suites().erase(held);
+    if (std::optional<PF_Err> injected = host->Injected("ReleaseSuite")) result = *injected;
+  }
+  entry["result"] = result;
+  host->Record(std::move(entry));
+  return result;
+}
+
+A_Boolean IsEqual(const char* token1, const char* token2) {
+  return token1 != nullptr && token2 != nullptr && std::strcmp(token1, token2) == 0;
+}
+
+SPErr Unoffered() {
+  if (Host* host = CurrentHost()) {
+    nlohmann::ordered_json entry = Host::CallEntry("SPBasicSuite");
+    host->Misuse(entry, "basic suite function the host does not offer");
+    entry["result"] = kSuiteNotFoundError;
+    host->Record(std::move(entry));
+  }
+  return kSuiteNotFoundError;
+}
+
+SPErr AllocateBlock(size_t, void** block) {
+  if (block != nullptr) *block = nullptr;
+  return Unoffered();
+}
+SPErr FreeBlock(void*) { return Unoffered(); }
+SPErr ReallocateBlock(void*, size_t, void** new_block) {
+  if (new_block != nullptr) *new_block = nullptr;
+  return Unoffered();
+}
+
+const SPBasicSuite kBasicSuite = {AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock,
+                                  Unoffered};
+
+}  // namespace
+
+const SPBasicSuite* BasicSuiteTable() { return &kBasicSuite; }
+
+}  // namespace hostsim

@@ -1,0 +1,251 @@
+// The callbacks in PF_InData: parameter interaction and the utilities
+// (string formatting and copying, the scaling copy).
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "Callbacks.h"
+#include "Host.h"
+#include "pixels/ScalingCopy.h"
+
+namespace hostsim {
+
+namespace {
+
+nlohmann::ordered_json RectJson(const PF_LRect* rect) {
+  if (rect == nullptr) return nullptr;
+  return nlohmann::ordered_json::array({rect->left, rect->top, rect->right, rect->bottom});
+}
+
+PF_Err HostFailureCode(const std::exception& failure) {
+  return dynamic_cast<const std::bad_alloc*>(&failure) != nullptr ? PF_Err_OUT_OF_MEMORY
+                                                                  : PF_Err_INTERNAL_STRUCT_DAMAGED;
+}
+
+A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
+  entry["result"] = result;
+  host.Record(std::move(entry));
+  return result;
+}
+
+// ---- Interaction callbacks
+
+PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
+  nlohmann::ordered_json entry = Host::CallEntry("add_param");
+  entry["index"] = index;
+  if (def != nullptr) {
+    entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
+    entry["param_type"] = def->param_type;
+    entry["id"] = def->uu.id;
+    entry["flags"] = def->flags;
+  }
+  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  if (def == nullptr) {
+    host->Misuse(entry, "null parameter definition");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (std::optional<PF_Err> injected = host->Injected("add_param")) return Finish(*host, entry, *injected);
+  std::vector<PF_ParamDef>& declared = host->mutable_declared_params();
+  if (index == -1 || index == static_cast<PF_ParamIndex>(declared.size()) + 1) {
+    declared.push_back(*def);
+  } else {
+    return Finish(*host, entry, PF_Err_INVALID_INDEX);  // only appending is modelled
+  }
+  return Finish(*host, entry, PF_Err_NONE);
+}
+
+PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
+                     A_u_long time_scale, PF_ParamDef* param) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
+  nlohmann::ordered_json entry = Host::CallEntry("checkout_param");
+  entry["index"] = index;
+  entry["time"] = what_time;
+  entry["time_step"] = time_step;
+  entry["time_scale"] = time_scale;
+  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  if (param == nullptr) {
+    host->Misuse(entry, "null parameter record");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (index < 1 || index > 5) return Finish(*host, entry, PF_Err_INVALID_INDEX);
+  if (time_scale == 0) {
+    host->Misuse(entry, "time scale 0");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (host->checked_out_params().count(param) != 0) {
+    host->Misuse(entry, "parameter record already holds a checkout");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (std::optional<PF_Err> injected = host->Injected("checkout_param")) return Finish(*host, entry, *injected);
+
+  Host::CheckedOutParam checkout;
+  checkout.index = index;
+  *param = host->ParamValue(index);
+  if (param->param_type == PF_Param_LAYER) {
+    entry["layer"] = nullptr;
+    entry["frame"] = nullptr;
+    const A_long chosen_id = host->settings().layer;
+    const LayerModel* chosen = chosen_id != 0 ? host->FindLayerById(chosen_id) : nullptr;
+    if (chosen != nullptr) {
+      entry["layer"] = chosen_id;
+      // Effect-layer time to composition time: the effect layer's own time 0
+      // sits at its start in the composition.
+      const LayerModel* effect_layer = host->FindLayerById(host->settings().on_layer);
+      const double effect_start =
+          effect_layer != nullptr && effect_layer->start.scale != 0
+              ? static_cast<double>(effect_layer->start.value) / effect_layer->start.scale
+              : 0.0;
+      const double comp_seconds = static_cast<double>(what_time) / time_scale + effect_start;
+      A_long frame_index = 0;
+      try {
+        checkout.frame = host->RenderLayerFrame(*chosen, comp_seconds, &frame_index);
+      } catch (const std::exception& failure) {
+        // The host's own failure (unreadable footage, no memory) never
+        // crosses into the effect: it becomes the callback's error code.
+        entry["host_failure"] = failure.what();
+        return Finish(*host, entry, HostFailureCode(failure));
+      }
+      if (checkout.frame) {
+        entry["frame"] = frame_index;
+        param->u.ld = checkout.frame->world();
+      }
+    }
+  } else {
+    switch (param->param_type) {
+      case PF_Param_POPUP: entry["value"] = param->u.pd.value; break;
+      case PF_Param_FIX_SLIDER: entry["value"] = param->u.fd.value; break;
+      case PF_Param_FLOAT_SLIDER: entry["value"] = param->u.fs_d.value; break;
+      default: break;
+    }
+  }
+  host->checked_out_params()[param] = std::move(checkout);
+  return Finish(*host, entry, PF_Err_NONE);
+}
+
+PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
+  nlohmann::ordered_json entry = Host::CallEntry("checkin_param");
+  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  if (param == nullptr) {
+    host->Misuse(entry, "null parameter record");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  auto& checked_out = host->checked_out_params();
+  auto found = checked_out.find(param);
+  if (found == checked_out.end() && param->param_type == PF_Param_LAYER && param->u.ld.data != nullptr) {
+    // A copy of the record: recognise it by the pixels it carries.
+    for (auto it = checked_out.begin(); it != checked_out.end(); ++it) {
+      if (it->second.frame && it->second.frame->world().data == param->u.ld.data) {
+        found = it;
+        break;
+      }
+    }
+  }
+  if (found == checked_out.end()) {
+    host->Misuse(entry, "parameter record was not checked out");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  entry["index"] = found->second.index;
+  checked_out.erase(found);
+  if (std::optional<PF_Err> injected = host->Injected("checkin_param")) return Finish(*host, entry, *injected);
+  return Finish(*host, entry, PF_Err_NONE);
+}
+
+// ---- Utility callbacks
+
+PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
+  Host* host = CurrentHost();
+  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
+  nlohmann::ordered_json entry = Host::CallEntry("copy");
+  entry["src_rect"] = RectJson(src_r);
+  entry["dst_rect"] = RectJson(dst_r);
+  if (src != nullptr) entry["src_size"] = {src->width, src->height};
+  if (dst != nullptr) entry["dst_size"] = {dst->width, dst->height};
+  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  if (src == nullptr || dst == nullptr) {
+    host->Misuse(entry, "null world");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (!host->IsLentWorld(src) || !host->IsLentWorld(dst)) {
+    host->Misuse(entry, "world the host did not lend for this command");
+    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  }
+  if (std::optional<PF_Err> injected = host->Injected("copy")) return Finish(*host, entry, *injected);
+  return Finish(*host, entry, ScalingCopy(*src, *dst, src_r, dst_r));
+}
+
+// Formats into an effect's message buffer; the host's buffers for these
+// messages are PF_MAX_EFFECT_MSG_LEN + 1 bytes, so the text is cut there.
+A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
+  Host* host = CurrentHost();
+  nlohmann::ordered_json entry = Host::CallEntry("ansi.sprintf");
+  entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
+  A_long result = 0;
+  if (buffer == nullptr || format == nullptr) {
+    if (host != nullptr) host->Misuse(entry, "null buffer or format");
+    result = -1;
+  } else {
+    std::va_list args;
+    va_start(args, format);
+    result = std::vsnprintf(buffer, PF_MAX_EFFECT_MSG_LEN + 1, format, args);
+    va_end(args);
+    entry["text"] = buffer;
+  }
+  if (host != nullptr) {
+    entry["result"] = result;
+    host->Record(std::move(entry));
+  }
+  return result;
+}
+
+// Copies a parameter name; the destination is a name field of
+// PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
+A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
+  Host* host = CurrentHost();
+  nlohmann::ordered_json entry = Host::CallEntry("ansi.strcpy");
+  if (dest == nullptr || src == nullptr) {
+    if (host != nullptr) {
+      host->Misuse(entry, "null destination or source");
+      entry["result"] = nullptr;
+      host->Record(std::move(entry));
+    }
+    return dest;
+  }
+  const std::size_t length = strnlen(src, PF_MAX_EFFECT_PARAM_NAME_LEN);
+  std::memmove(dest, src, length);
+  dest[length] = '\0';
+  if (host != nullptr) {
+    entry["src"] = std::string(src, length);
+    entry["truncated"] = src[length] != '\0';
+    entry["result"] = std::string(dest);
+    host->Record(std::move(entry));
+  }
+  return dest;
+}
+
+}  // namespace
+
+PF_InteractCallbacks InteractCallbacks() {
+  PF_InteractCallbacks callbacks{};
+  callbacks.checkout_param = CheckoutParam;
+  callbacks.checkin_param = CheckinParam;
+  callbacks.add_param = AddParam;
+  return callbacks;
+}
+
+PF_UtilCallbacks UtilCallbacks() {
+  PF_UtilCallbacks callbacks{};
+  callbacks.copy = Copy;
+  callbacks.ansi.sprintf = AnsiSprintf;
+  callbacks.ansi.strcpy = AnsiStrcpy;
+  return callbacks;
+}
+
+}  // namespace hostsim

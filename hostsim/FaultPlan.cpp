@@ -1,0 +1,35 @@
+#include "FaultPlan.h"
+
+namespace hostsim {
+
+void FaultPlan::FailCall(const std::string& call, int nth, PF_Err code) {
+  call_rules_.push_back(CallRule{call, nth, code});
+}
+
+void FaultPlan::RefuseSuite(const std::string& name, A_long version, SuiteRefusal how) {
+  suite_rules_.push_back(SuiteRule{name, version, how});
+}
+
+void FaultPlan::Clear() {
+  call_rules_.clear();
+  suite_rules_.clear();
+}
+
+std::optional<PF_Err> FaultPlan::OnCall(const std::string& call) {
+  std::optional<PF_Err> fired;
+  for (CallRule& rule : call_rules_) {
+    if (rule.call != call) continue;
+    ++rule.seen;
+    if (!fired && (rule.nth == kEveryCall || rule.nth == rule.seen)) fired = rule.code;
+  }
+  return fired;
+}
+
+std::optional<SuiteRefusal> FaultPlan::SuiteRefused(const std::string& name, A_long version) const {
+  for (const SuiteRule& rule : suite_rules_) {
+    if (rule.name == name && rule.version == version) return rule.how;
+  }
+  return std::nullopt;
+}
+
+}  // namespace hostsim

@@ -1,0 +1,54 @@
+// Fault injection: which host calls fail, and how.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "A_Types.h"
+#include "PF_Errors.h"
+
+namespace hostsim {
+
+// How the basic suite refuses a suite: with an error code, or by answering
+// success while leaving the suite pointer null (a broken host does that).
+enum class SuiteRefusal { kErrorCode, kNullSuite };
+
+class FaultPlan {
+ public:
+  static constexpr int kEveryCall = 0;
+
+  // Makes the nth call (1-based, counted from now) of the host function
+  // `call`, or every call with kEveryCall, fail with `code`. Functions that
+  // return a pointer or a handle return null instead; functions returning
+  // nothing ignore the rule. AEGP functions that fail write no outputs.
+  void FailCall(const std::string& call, int nth, PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
+
+  // Makes AcquireSuite refuse one suite name and version.
+  void RefuseSuite(const std::string& name, A_long version, SuiteRefusal how = SuiteRefusal::kErrorCode);
+
+  void Clear();
+
+  // Counts one call of `call` against every rule for it; the code of the
+  // first rule that fires, if any.
+  std::optional<PF_Err> OnCall(const std::string& call);
+
+  std::optional<SuiteRefusal> SuiteRefused(const std::string& name, A_long version) const;
+
+ private:
+  struct CallRule {
+    std::string call;
+    int nth;
+    PF_Err code;
+    int seen = 0;
+  };
+  struct SuiteRule {
+    std::string name;
+    A_long version;
+    SuiteRefusal how;
+  };
+  std::vector<CallRule> call_rules_;
+  std::vector<SuiteRule> suite_rules_;
+};
+
+}  // namespace hostsim

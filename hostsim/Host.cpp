@@ -1,0 +1,265 @@
+#include "Host.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "Callbacks.h"
+#include "SmartRenderCallbacks.h"
+#include "SuiteTables.h"
+
+namespace hostsim {
+
+namespace {
+
+// Plug-in ids start well away from 0 so that an id read from unwritten
+// memory is recognisably not one the host gave.
+constexpr AEGP_PluginID kFirstPluginId = 0x7000;
+
+// The side of a world at the current resolution, as the effect computes it.
+A_long Downsampled(A_long full, const PF_RationalScale& factor) {
+  if (factor.den == 0) return full;
+  return static_cast<A_long>(full * (static_cast<double>(factor.num) / factor.den) + 0.5);
+}
+
+}  // namespace
+
+Host::Host(const Module& module)
+    : module_(module),
+      utils_(UtilCallbacks()),
+      pre_render_callbacks_(PreRenderCallbacks()),
+      smart_render_callbacks_(SmartRenderCallbacks()),
+      effect_sentinel_(std::make_unique<char>('e')),
+      effect_ref_(reinterpret_cast<PF_ProgPtr>(effect_sentinel_.get())),
+      comp_sentinel_(std::make_unique<char>('c')) {
+  SetScene(CompositionModel{}, EffectSettings{});
+}
+
+Host::~Host() = default;
+
+void Host::SetScene(CompositionModel composition, EffectSettings settings) {
+  composition_ = std::move(composition);
+  settings_ = settings;
+  layer_slots_.clear();
+  for (std::size_t i = 0; i < composition_.layers.size(); ++i) {
+    layer_slots_.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
+  }
+}
+
+void Host::SetDownsample(PF_RationalScale x, PF_RationalScale y) {
+  downsample_x_ = x;
+  downsample_y_ = y;
+}
+
+A_long Host::layer_width() const {
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  return layer != nullptr ? layer->width : composition_.width;
+}
+
+A_long Host::layer_height() const {
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  return layer != nullptr ? layer->height : composition_.height;
+}
+
+A_long Host::input_width() const { return Downsampled(layer_width(), downsample_x_); }
+A_long Host::input_height() const { return Downsampled(layer_height(), downsample_y_); }
+
+PF_InData Host::NewInData(A_long current_time) const {
+  PF_InData in_data;
+  std::memset(&in_data, 0, sizeof(in_data));
+  in_data.inter = InteractCallbacks();
+  in_data.utils = const_cast<PF_UtilCallbacks*>(&utils_);
+  in_data.effect_ref = effect_ref_;
+  in_data.version = PF_SpecVersion{13, 0};
+  in_data.num_params = 6;
+  in_data.current_time = current_time;
+  in_data.time_scale = composition_.time_scale;
+  in_data.time_step = composition_.frame_rate > 0
+                          ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
+                          : 1;
+  in_data.local_time_step = in_data.time_step;
+  in_data.field = PF_Field_FRAME;
+  in_data.width = layer_width();
+  in_data.height = layer_height();
+  in_data.extent_hint = PF_LRect{0, 0, input_width(), input_height()};
+  in_data.downsample_x = downsample_x_;
+  in_data.downsample_y = downsample_y_;
+  in_data.pixel_aspect_ratio = PF_RationalScale{1, 1};
+  in_data.global_data = global_data_;
+  in_data.pica_basicP = BasicSuiteTable();
+  return in_data;
+}
+
+PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                  PF_LayerDef* output, void* extra) {
+  if (in_data != nullptr) current_time_ = in_data->current_time;
+  if (cmd == PF_Cmd_SMART_PRE_RENDER) layer_requests_.clear();
+
+  PF_Err result = PF_Err_NONE;
+  {
+    CurrentHostScope current(this);
+    result = module_.entry_point()(cmd, in_data, out_data, params, output, extra);
+  }
+  trace_.Add(nlohmann::ordered_json{{"command", cmd}, {"result", result}});
+
+  // The host keeps what the effect left for it.
+  if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
+    global_data_ = out_data->global_data;
+  }
+  if (cmd == PF_Cmd_GLOBAL_SETDOWN) global_data_ = nullptr;
+  if (cmd == PF_Cmd_SMART_PRE_RENDER && extra != nullptr) {
+    PF_Handle left = static_cast<PF_PreRenderExtra*>(extra)->output->pre_render_data;
+    if (left != nullptr && handles_.Contains(left)) pre_render_handles_.insert(left);
+  }
+
+  held_after_last_command_ = holdings();
+  ReclaimCommandLoans();
+  return result;
+}
+
+void Host::ReclaimCommandLoans() {
+  checked_out_params_.clear();
+  checked_out_layer_pixels_.clear();
+  output_checked_out_ = false;
+}
+
+void Host::BeginRenderPass(const PF_LRect& output_rect) {
+  A_long width = output_rect.right - output_rect.left;
+  A_long height = output_rect.bottom - output_rect.top;
+  if (width <= 0 || height <= 0) {
+    width = input_width();
+    height = input_height();
+  }
+  output_world_ = std::make_unique<PixelWorld>(width, height, bit_depth_);
+}
+
+void Host::FreePreRenderData(PF_PreRenderOutput* output) {
+  if (output == nullptr || output->pre_render_data == nullptr) return;
+  PF_Handle handle = output->pre_render_data;
+  pre_render_handles_.erase(handle);
+  if (output->delete_pre_render_data_func != nullptr) {
+    CurrentHostScope current(this);
+    output->delete_pre_render_data_func(handle);
+  } else if (!handles_.Dispose(handle)) {
+    nlohmann::ordered_json entry = CallEntry("free pre-render data");
+    Misuse(entry, "pre-render data is not a live handle");
+    trace_.Add(std::move(entry));
+  }
+  output->pre_render_data = nullptr;
+}
+
+AEGP_DynStreamFlags Host::stream_flags(PF_ParamIndex index) const {
+  auto found = stream_flags_.find(index);
+  return found == stream_flags_.end() ? 0 : found->second;
+}
+
+bool Host::stream_hidden(PF_ParamIndex index) const {
+  return (stream_flags(index) & AEGP_DynStreamFlag_HIDDEN) != 0;
+}
+
+PF_ParamDef Host::ParamValue(PF_ParamIndex index) const {
+  PF_ParamDef def;
+  std::memset(&def, 0, sizeof(def));
+  if (index >= 1 && static_cast<std::size_t>(index) <= declared_params_.size()) {
+    def = declared_params_[index - 1];
+  } else {
+    // Not declared (yet): the type the effect's saved projects give this index.
+    static const PF_ParamType kTypes[] = {PF_Param_LAYER, PF_Param_POPUP, PF_Param_LAYER, PF_Param_POPUP,
+                                          PF_Param_FIX_SLIDER, PF_Param_FLOAT_SLIDER};
+    def.param_type = index >= 0 && index <= 5 ? kTypes[index] : PF_Param_NO_DATA;
+    def.uu.id = index;
+  }
+  switch (index) {
+    case 1:
+      if (def.param_type == PF_Param_POPUP) def.u.pd.value = settings_.mode;
+      break;
+    case 3:
+      if (def.param_type == PF_Param_POPUP) def.u.pd.value = settings_.time_type;
+      break;
+    case 4:
+      if (def.param_type == PF_Param_FIX_SLIDER) {
+        def.u.fd.value = static_cast<PF_Fixed>(std::lround(settings_.time_percent * 65536.0));
+      }
+      break;
+    case 5:
+      if (def.param_type == PF_Param_FLOAT_SLIDER) def.u.fs_d.value = settings_.time_sec;
+      break;
+    default:
+      if (def.param_type == PF_Param_LAYER) std::memset(&def.u.ld, 0, sizeof(def.u.ld));
+      break;
+  }
+  return def;
+}
+
+AEGP_PluginID Host::RegisterPlugin() {
+  const AEGP_PluginID id = kFirstPluginId + static_cast<AEGP_PluginID>(plugin_ids_.size());
+  plugin_ids_.push_back(id);
+  return id;
+}
+
+bool Host::KnowsPluginId(AEGP_PluginID id) const {
+  for (AEGP_PluginID known : plugin_ids_) {
+    if (known == id) return true;
+  }
+  return false;
+}
+
+void Host::Misuse(nlohmann::ordered_json& entry, const std::string& what) {
+  entry["error"] = what;
+  const std::string call = entry.contains("call") ? entry["call"].get<std::string>() : std::string("host");
+  errors_.push_back(call + ": " + what);
+}
+
+bool Host::CheckEffectRef(PF_ProgPtr effect_ref, nlohmann::ordered_json& entry) {
+  if (effect_ref == effect_ref_) return true;
+  Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
+  return false;
+}
+
+AEGP_LayerH Host::LayerHandle(std::size_t index) const {
+  return index < layer_slots_.size() ? reinterpret_cast<AEGP_LayerH>(layer_slots_[index].get()) : nullptr;
+}
+
+AEGP_LayerH Host::LayerHandleById(A_long id) const {
+  for (std::size_t i = 0; i < composition_.layers.size(); ++i) {
+    if (composition_.layers[i].id == id) return LayerHandle(i);
+  }
+  return nullptr;
+}
+
+AEGP_LayerH Host::EffectLayerHandle() const { return LayerHandleById(settings_.on_layer); }
+
+const LayerModel* Host::FindLayer(AEGP_LayerH layer) const {
+  for (const auto& slot : layer_slots_) {
+    if (reinterpret_cast<AEGP_LayerH>(slot.get()) == layer) return &composition_.layers[slot->index];
+  }
+  return nullptr;
+}
+
+const LayerModel* Host::FindLayerById(A_long id) const {
+  for (const LayerModel& layer : composition_.layers) {
+    if (layer.id == id) return &layer;
+  }
+  return nullptr;
+}
+
+Holdings Host::holdings() const {
+  Holdings held;
+  handles_.ForEach([&](PF_Handle handle) {
+    if (handle == global_data_) {
+      ++held.global_handles;
+    } else if (pre_render_handles_.count(handle) != 0) {
+      ++held.pre_render_handles;
+    } else {
+      ++held.other_handles;
+    }
+  });
+  held.suites = acquired_suites_;
+  held.effect_refs = effect_refs_.live_count();
+  held.stream_refs = stream_refs_.live_count();
+  held.stream_values = static_cast<int>(stream_values_.size());
+  held.checked_out_params = static_cast<int>(checked_out_params_.size());
+  held.checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
+  return held;
+}
+
+}  // namespace hostsim

@@ -1,0 +1,19 @@
+// The subcommands of tovane-host. Each lives in its own file and registers
+// itself on the application; main.cpp only calls these.
+#pragma once
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+// `lifecycle`: global setup, params setup, the visibility update for both
+// time types, About and global setdown, with the parameters, the About text
+// and the call trace printed.
+void AddLifecycleCommand(CLI::App& app);
+
+// `render`: renders frames of a scene file.
+void AddRenderCommand(CLI::App& app);
+
+// The effect module the commands load unless --module names another: the
+// one this build produced, when the build knows it.
+std::string DefaultModulePath();

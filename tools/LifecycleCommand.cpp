@@ -1,0 +1,152 @@
+// `tovane-host lifecycle`: runs the effect through everything but rendering
+// and shows what it declared and said, and every host call it made.
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "Commands.h"
+#include "Session.h"
+
+namespace {
+
+struct LifecycleOptions {
+  std::string module_path;
+  std::string trace_path;
+};
+
+const char* TypeName(PF_ParamType type) {
+  switch (type) {
+    case PF_Param_LAYER: return "layer";
+    case PF_Param_POPUP: return "popup";
+    case PF_Param_FIX_SLIDER: return "fixed slider";
+    case PF_Param_FLOAT_SLIDER: return "float slider";
+    default: return "other";
+  }
+}
+
+void PrintParam(std::ostream& out, PF_ParamIndex index, const PF_ParamDef& def) {
+  out << "  " << index << " \"" << std::string(def.name, strnlen(def.name, sizeof(def.name))) << "\" "
+      << TypeName(def.param_type) << " id " << def.uu.id << " flags 0x" << std::hex << def.flags << std::dec;
+  switch (def.param_type) {
+    case PF_Param_POPUP:
+      out << ": " << def.u.pd.num_choices << " choices \"" << (def.u.pd.u.namesptr ? def.u.pd.u.namesptr : "")
+          << "\", default " << def.u.pd.dephault;
+      break;
+    case PF_Param_LAYER:
+      out << ": default " << def.u.ld.dephault;
+      break;
+    case PF_Param_FIX_SLIDER:
+      out << ": valid " << def.u.fd.valid_min / 65536.0 << ".." << def.u.fd.valid_max / 65536.0 << ", slider "
+          << def.u.fd.slider_min / 65536.0 << ".." << def.u.fd.slider_max / 65536.0 << ", default "
+          << def.u.fd.dephault / 65536.0 << ", precision " << def.u.fd.precision << ", display flags "
+          << def.u.fd.display_flags;
+      break;
+    case PF_Param_FLOAT_SLIDER:
+      out << ": valid " << def.u.fs_d.valid_min << ".." << def.u.fs_d.valid_max << ", slider "
+          << def.u.fs_d.slider_min << ".." << def.u.fs_d.slider_max << ", default " << def.u.fs_d.dephault
+          << ", precision " << def.u.fs_d.precision << ", curve tolerance " << def.u.fs_d.curve_tolerance;
+      break;
+    default:
+      break;
+  }
+  out << '\n';
+}
+
+// The About text with its carriage return shown, so the terminal does not
+// overwrite the first line with the second.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (char c : text) {
+    if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+int RunLifecycle(const LifecycleOptions& options) {
+  if (options.module_path.empty()) {
+    std::cerr << "lifecycle: no effect module known to this build; name one with --module\n";
+    return 2;
+  }
+  std::unique_ptr<hostsim::Module> module;
+  try {
+    module = std::make_unique<hostsim::Module>(options.module_path);
+  } catch (const hostsim::ModuleError& error) {
+    std::cerr << "lifecycle: " << error.what() << '\n';
+    return 2;
+  }
+
+  hostsim::Host host(*module);
+  hostsim::Session session(host);
+  bool failed = false;
+  auto step = [&](const char* what, PF_Err err) {
+    std::cout << what << ": " << err << '\n';
+    failed = failed || err != PF_Err_NONE;
+  };
+
+  std::cout << "module: " << module->path() << '\n';
+  step("global setup", session.GlobalSetup());
+  const PF_OutData setup = session.out_data();
+  std::cout << "  version 0x" << std::hex << setup.my_version << ", out_flags 0x" << setup.out_flags
+            << ", out_flags2 0x" << setup.out_flags2 << std::dec << '\n';
+
+  step("params setup", session.ParamsSetup());
+  std::cout << "  num_params " << session.out_data().num_params << '\n';
+  for (std::size_t i = 0; i < host.declared_params().size(); ++i) {
+    PrintParam(std::cout, static_cast<PF_ParamIndex>(i + 1), host.declared_params()[i]);
+  }
+
+  for (A_long time_type : {1, 2}) {
+    step(time_type == 1 ? "update params UI (Time Type 1)" : "update params UI (Time Type 2)",
+         session.UpdateParamsUI(time_type));
+    std::cout << "  hidden: Time(%) " << host.stream_hidden(4) << ", Time(sec) " << host.stream_hidden(5)
+              << '\n';
+  }
+
+  step("about", session.About());
+  std::cout << "  \"" << Printable(session.about_text()) << "\"\n";
+
+  step("global setdown", session.GlobalSetdown());
+
+  const hostsim::Holdings held = host.holdings();
+  std::cout << "held afterwards: " << held.Describe();
+  failed = failed || !held.Empty();
+  for (const std::string& error : host.errors()) std::cout << "host noticed: " << error << '\n';
+  failed = failed || !host.errors().empty();
+
+  if (options.trace_path.empty()) {
+    std::cout << "trace:\n";
+    host.trace().WriteJsonLines(std::cout);
+  } else {
+    std::ofstream trace(options.trace_path);
+    host.trace().WriteJsonLines(trace);
+    if (!trace) {
+      std::cerr << "lifecycle: cannot write the trace to '" << options.trace_path << "'\n";
+      return 2;
+    }
+    std::cout << "trace: " << options.trace_path << '\n';
+  }
+  return failed ? 1 : 0;
+}
+
+}  // namespace
+
+void AddLifecycleCommand(CLI::App& app) {
+  auto options = std::make_shared<LifecycleOptions>();
+  options->module_path = DefaultModulePath();
+  CLI::App* command = app.add_subcommand(
+      "lifecycle", "Global setup, params setup, the visibility update, About and global setdown, traced");
+  command->add_option("--module", options->module_path, "Effect module to load")->capture_default_str();
+  command->add_option("--trace", options->trace_path, "Write the call trace here as JSON Lines instead of printing it");
+  command->callback([options] {
+    const int code = RunLifecycle(*options);
+    if (code != 0) throw CLI::RuntimeError(code);
+  });
+}
