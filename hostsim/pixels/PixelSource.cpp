@@ -123,12 +123,12 @@ void FrameCardSource::DrawFrame(A_long frame_index, PixelWorld& into) const {
 
   const A_long small = std::max<A_long>(scale / 4, 1);
   const std::string heading = "FRAME";
-  DrawTextOutlined(into, (w - TextWidth(heading, small)) / 2, digits_top - TextHeight(small) - 2 * small, heading,
+  DrawTextOutlined(into, (w - TextWidth(heading, small)) / 2, digits_top - TextHeight(small) - 3 * small, heading,
                    small, white, ink);
   if (!caption_.empty()) {
     const A_long caption_scale = std::max<A_long>(std::min(small, w * 3 / 4 / std::max<A_long>(TextWidth(caption_, 1), 1)), 1);
     DrawTextOutlined(into, (w - TextWidth(caption_, caption_scale)) / 2,
-                     digits_top + TextHeight(scale) + 2 * caption_scale, caption_, caption_scale, white, ink);
+                     digits_top + TextHeight(scale) + 3 * small, caption_, caption_scale, white, ink);
   }
   // Small cards leave text no room; the plain band is promised whatever the size.
   into.FillRect({0, 0, w, band}, background);

@@ -105,8 +105,8 @@ void DrawCells(PixelWorld& into, A_long x, A_long y, const std::string& text, A_
   std::int64_t gx = x;
   for (char c : text) {
     const Glyph& g = GlyphFor(c);
-    for (A_long cy = -1; cy <= kGlyphCellsHigh; ++cy)
-      for (A_long cx = -1; cx <= kGlyphCellsWide; ++cx)
+    for (A_long cy = 0; cy < kGlyphCellsHigh; ++cy)
+      for (A_long cx = 0; cx < kGlyphCellsWide; ++cx)
         if (pick(g, cx, cy))
           FillCell(into, gx + std::int64_t{cx} * scale, std::int64_t{y} + std::int64_t{cy} * scale, scale, color);
     gx += std::int64_t{kGlyphAdvanceX} * scale;
@@ -130,13 +130,11 @@ void DrawText(PixelWorld& into, A_long x, A_long y, const std::string& text, A_l
 
 void DrawTextOutlined(PixelWorld& into, A_long x, A_long y, const std::string& text, A_long scale,
                       const PF_PixelFloat& color, const PF_PixelFloat& outline) {
-  DrawCells(into, x, y, text, scale, outline, [](const Glyph& g, A_long cx, A_long cy) {
-    if (CellSet(g, cx, cy)) return false;
-    for (A_long dy = -1; dy <= 1; ++dy)
-      for (A_long dx = -1; dx <= 1; ++dx)
-        if (CellSet(g, cx + dx, cy + dy)) return true;
-    return false;
-  });
+  scale = std::max<A_long>(scale, 1);
+  const A_long o = std::max<A_long>(scale / 5, 1);
+  for (A_long dy = -o; dy <= o; dy += o)
+    for (A_long dx = -o; dx <= o; dx += o)
+      if (dx != 0 || dy != 0) DrawText(into, x + dx, y + dy, text, scale, outline);
   DrawText(into, x, y, text, scale, color);
 }
 

@@ -28,8 +28,8 @@ A_long TextHeight(A_long scale);
 void DrawText(PixelWorld& into, A_long x, A_long y, const std::string& text, A_long scale,
               const PF_PixelFloat& color);
 
-// The same, with a `outline`-coloured border one cell wide around each stroke
-// so the text reads on any background.
+// The same, with an `outline`-coloured border around each stroke (a fifth of
+// a cell, at least one pixel) so the text reads on any background.
 void DrawTextOutlined(PixelWorld& into, A_long x, A_long y, const std::string& text, A_long scale,
                       const PF_PixelFloat& color, const PF_PixelFloat& outline);
 
