@@ -1,0 +1,310 @@
+#include "SceneFile.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "PixelSource.h"
+
+namespace hostsim {
+namespace {
+
+using Json = nlohmann::json;
+
+[[noreturn]] void Fail(const std::string& field, const std::string& what) { throw SceneError(field + ": " + what); }
+
+// Unknown keys are mostly typos ("widht"); silently ignoring them would
+// render something other than what the person meant.
+void OnlyKeys(const Json& object, const std::string& field, std::initializer_list<const char*> allowed) {
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    bool known = false;
+    for (const char* key : allowed) known = known || it.key() == key;
+    if (!known) Fail(field.empty() ? it.key() : field + "." + it.key(), "unknown field");
+  }
+}
+
+const Json& Object(const Json& parent, const std::string& key, const std::string& field) {
+  if (!parent.contains(key)) Fail(field, "missing (expected an object)");
+  const Json& v = parent.at(key);
+  if (!v.is_object()) Fail(field, "expected an object");
+  return v;
+}
+
+std::int64_t Integer(const Json& v, const std::string& field, std::int64_t lo, std::int64_t hi, const char* expected) {
+  std::int64_t n = 0;
+  if (v.is_number_unsigned()) {
+    const auto u = v.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) Fail(field, expected);
+    n = static_cast<std::int64_t>(u);
+  } else if (v.is_number_integer()) {
+    n = v.get<std::int64_t>();
+  } else {
+    Fail(field, expected);
+  }
+  if (n < lo || n > hi) Fail(field, std::string(expected) + ", got " + v.dump());
+  return n;
+}
+
+constexpr std::int64_t kLongMin = std::numeric_limits<A_long>::min();
+constexpr std::int64_t kLongMax = std::numeric_limits<A_long>::max();
+// The host's largest layer and composition side.
+constexpr std::int64_t kMaxSide = 30000;
+
+A_long PositiveSide(const Json& v, const std::string& field) {
+  return static_cast<A_long>(Integer(v, field, 1, kMaxSide, "expected a positive integer up to 30000"));
+}
+
+double Number(const Json& v, const std::string& field, const char* expected = "expected a number") {
+  if (!v.is_number()) Fail(field, expected);
+  const double d = v.get<double>();
+  if (!std::isfinite(d)) Fail(field, expected);
+  return d;
+}
+
+double PositiveRate(const Json& v, const std::string& field) {
+  const double rate = Number(v, field, "expected a positive frame rate");
+  if (!(rate > 0.0) || rate > 1000.0) Fail(field, "expected a positive frame rate up to 1000, got " + v.dump());
+  return rate;
+}
+
+// Seconds, or exact {"value", "scale"}; seconds are stored at `scale`.
+A_Time Time(const Json& v, const std::string& field, A_u_long scale) {
+  if (v.is_object()) {
+    OnlyKeys(v, field, {"value", "scale"});
+    if (!v.contains("value")) Fail(field + ".value", "missing (expected an integer)");
+    if (!v.contains("scale")) Fail(field + ".scale", "missing (expected a positive integer)");
+    const auto value = static_cast<A_long>(Integer(v.at("value"), field + ".value", kLongMin, kLongMax,
+                                                   "expected a 32-bit integer"));
+    const auto s = static_cast<A_u_long>(Integer(v.at("scale"), field + ".scale", 1, 0xFFFFFFFFll,
+                                                 "expected a positive 32-bit integer"));
+    return {value, s};
+  }
+  const double seconds = Number(v, field, "expected seconds as a number, or {\"value\": v, \"scale\": s}");
+  const double ticks = std::round(seconds * scale);
+  if (!(ticks >= static_cast<double>(kLongMin) && ticks <= static_cast<double>(kLongMax)))
+    Fail(field, "time out of range at time scale " + std::to_string(scale));
+  return {static_cast<A_long>(ticks), scale};
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+const char* const kModeNames[] = {"Center", "Whole", "No Margin", "Fit to Layer"};
+const char* const kTimeTypeNames[] = {"Percent", "Second"};
+
+// A popup: one of its entries by text (any case), or any integer so that
+// values outside the control can be tried.
+template <std::size_t N>
+A_long Popup(const Json& v, const std::string& field, const char* const (&names)[N]) {
+  std::string choices;
+  for (std::size_t i = 0; i < N; ++i) choices += std::string(i ? ", " : "") + "\"" + names[i] + "\"";
+  if (v.is_string()) {
+    for (std::size_t i = 0; i < N; ++i)
+      if (SameText(v.get<std::string>(), names[i])) return static_cast<A_long>(i + 1);
+    Fail(field, "expected one of " + choices + " or an integer, got " + v.dump());
+  }
+  return static_cast<A_long>(Integer(v, field, kLongMin, kLongMax, ("expected one of " + choices + " or an integer").c_str()));
+}
+
+std::string JoinPath(const std::string& base, const std::string& path) {
+  if (path.empty() || path[0] == '/' || base.empty() || base == ".") return path;
+#if defined(_WIN32)
+  if (path.size() > 1 && (path[1] == ':' || path[0] == '\\')) return path;
+#endif
+  const char last = base.back();
+  return (last == '/' || last == '\\') ? base + path : base + "/" + path;
+}
+
+std::shared_ptr<const PixelSource> Source(const Json& v, const std::string& field, const LayerModel& layer,
+                                          const std::string& base_dir) {
+  if (v.is_null()) return nullptr;
+  if (!v.is_object()) Fail(field, "expected an object such as {\"type\": \"frame_card\"}");
+  if (!v.contains("type") || !v.at("type").is_string())
+    Fail(field + ".type", "expected \"gradient\", \"checker\", \"frame_card\" or \"png\"");
+  const std::string type = v.at("type").get<std::string>();
+  if (type == "gradient") {
+    OnlyKeys(v, field, {"type"});
+    return std::make_shared<GradientSource>();
+  }
+  if (type == "checker") {
+    OnlyKeys(v, field, {"type", "cell"});
+    const A_long cell = v.contains("cell") ? PositiveSide(v.at("cell"), field + ".cell") : 64;
+    return std::make_shared<CheckerSource>(cell, layer.width, layer.height);
+  }
+  if (type == "frame_card") {
+    OnlyKeys(v, field, {"type", "caption", "frames"});
+    std::string caption = layer.name;
+    if (v.contains("caption")) {
+      if (!v.at("caption").is_string()) Fail(field + ".caption", "expected a string");
+      caption = v.at("caption").get<std::string>();
+    }
+    const A_long frames =
+        v.contains("frames")
+            ? static_cast<A_long>(Integer(v.at("frames"), field + ".frames", 0, kLongMax, "expected a non-negative integer"))
+            : 0;
+    return std::make_shared<FrameCardSource>(caption, frames);
+  }
+  if (type == "png") {
+    OnlyKeys(v, field, {"type", "path", "first"});
+    if (!v.contains("path") || !v.at("path").is_string() || v.at("path").get<std::string>().empty())
+      Fail(field + ".path", "expected a file path or a numbered pattern such as \"frames/img_%04d.png\"");
+    const A_long first =
+        v.contains("first") ? static_cast<A_long>(Integer(v.at("first"), field + ".first", 0, kLongMax,
+                                                          "expected a non-negative integer"))
+                            : 1;
+    try {
+      return std::make_shared<PngSource>(JoinPath(base_dir, v.at("path").get<std::string>()), first);
+    } catch (const PixelSourceError& e) {
+      Fail(field + ".path", e.what());
+    }
+  }
+  Fail(field + ".type", "expected \"gradient\", \"checker\", \"frame_card\" or \"png\", got \"" + type + "\"");
+}
+
+}  // namespace
+
+std::string ModeName(A_long mode) {
+  return mode >= 1 && mode <= 4 ? kModeNames[mode - 1] : std::to_string(mode);
+}
+
+std::string TimeTypeName(A_long time_type) {
+  return time_type >= 1 && time_type <= 2 ? kTimeTypeNames[time_type - 1] : std::to_string(time_type);
+}
+
+Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
+  Json root;
+  try {
+    root = Json::parse(json_text);
+  } catch (const Json::parse_error& e) {
+    throw SceneError(std::string("scene: not valid JSON: ") + e.what());
+  }
+  if (!root.is_object()) Fail("scene", "expected a JSON object");
+  OnlyKeys(root, "", {"composition", "layers", "effect", "render"});
+  Scene scene;
+
+  // Composition.
+  const Json& comp = Object(root, "composition", "composition");
+  OnlyKeys(comp, "composition", {"width", "height", "frame_rate", "time_scale"});
+  CompositionModel& c = scene.composition;
+  if (!comp.contains("width")) Fail("composition.width", "missing (expected a positive integer)");
+  if (!comp.contains("height")) Fail("composition.height", "missing (expected a positive integer)");
+  c.width = PositiveSide(comp.at("width"), "composition.width");
+  c.height = PositiveSide(comp.at("height"), "composition.height");
+  if (comp.contains("frame_rate")) c.frame_rate = PositiveRate(comp.at("frame_rate"), "composition.frame_rate");
+  if (comp.contains("time_scale")) {
+    c.time_scale = static_cast<A_u_long>(
+        Integer(comp.at("time_scale"), "composition.time_scale", 1, 0xFFFFFFFFll, "expected a positive 32-bit integer"));
+  } else {
+    // Whole rates tick once a frame; NTSC-style rates in thousandths of 1001.
+    const double whole = std::round(c.frame_rate);
+    c.time_scale = static_cast<A_u_long>(std::fabs(c.frame_rate - whole) < 1e-9 ? whole
+                                                                                : std::round(c.frame_rate * 1001.0));
+  }
+
+  // Layers.
+  if (!root.contains("layers")) Fail("layers", "missing (expected a non-empty array of layers)");
+  const Json& layers = root.at("layers");
+  if (!layers.is_array() || layers.empty()) Fail("layers", "expected a non-empty array of layers");
+  std::set<A_long> ids;
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    const std::string f = "layers[" + std::to_string(i) + "]";
+    const Json& l = layers[i];
+    if (!l.is_object()) Fail(f, "expected an object");
+    OnlyKeys(l, f, {"id", "name", "width", "height", "start", "in_point", "duration", "frame_rate", "source"});
+    LayerModel layer;
+    if (!l.contains("id")) Fail(f + ".id", "missing (expected a positive integer)");
+    layer.id = static_cast<A_long>(Integer(l.at("id"), f + ".id", 1, kLongMax, "expected a positive integer"));
+    if (!ids.insert(layer.id).second) Fail(f + ".id", "layer id " + std::to_string(layer.id) + " used twice");
+    layer.name = "Layer " + std::to_string(layer.id);
+    if (l.contains("name")) {
+      if (!l.at("name").is_string()) Fail(f + ".name", "expected a string");
+      layer.name = l.at("name").get<std::string>();
+    }
+    if (!l.contains("width")) Fail(f + ".width", "missing (expected a positive integer)");
+    if (!l.contains("height")) Fail(f + ".height", "missing (expected a positive integer)");
+    layer.width = PositiveSide(l.at("width"), f + ".width");
+    layer.height = PositiveSide(l.at("height"), f + ".height");
+    layer.start = l.contains("start") ? Time(l.at("start"), f + ".start", c.time_scale) : A_Time{0, c.time_scale};
+    layer.in_point = l.contains("in_point") ? Time(l.at("in_point"), f + ".in_point", c.time_scale) : layer.start;
+    if (!l.contains("duration")) Fail(f + ".duration", "missing (expected a time)");
+    layer.duration = Time(l.at("duration"), f + ".duration", c.time_scale);
+    if (layer.duration.value <= 0) Fail(f + ".duration", "expected a positive time");
+    layer.frame_rate = l.contains("frame_rate") ? PositiveRate(l.at("frame_rate"), f + ".frame_rate") : c.frame_rate;
+    if (l.contains("source")) layer.source = Source(l.at("source"), f + ".source", layer, base_dir);
+    c.layers.push_back(std::move(layer));
+  }
+
+  // Effect.
+  const Json& effect = Object(root, "effect", "effect");
+  OnlyKeys(effect, "effect", {"on_layer", "mode", "layer", "time_type", "time_percent", "time_sec"});
+  EffectSettings& e = scene.effect;
+  if (!effect.contains("on_layer")) Fail("effect.on_layer", "missing (expected the id of the layer carrying the effect)");
+  e.on_layer = static_cast<A_long>(Integer(effect.at("on_layer"), "effect.on_layer", 1, kLongMax, "expected a layer id"));
+  if (!ids.count(e.on_layer)) Fail("effect.on_layer", "no layer has id " + std::to_string(e.on_layer));
+  if (effect.contains("mode")) e.mode = Popup(effect.at("mode"), "effect.mode", kModeNames);
+  if (effect.contains("layer"))
+    e.layer = static_cast<A_long>(
+        Integer(effect.at("layer"), "effect.layer", 0, kLongMax, "expected a layer id, or 0 for none"));
+  if (effect.contains("time_type")) e.time_type = Popup(effect.at("time_type"), "effect.time_type", kTimeTypeNames);
+  if (effect.contains("time_percent")) {
+    // The host holds the slider as 16.16 fixed point.
+    e.time_percent = Number(effect.at("time_percent"), "effect.time_percent");
+    if (std::fabs(e.time_percent) >= 32768.0) Fail("effect.time_percent", "expected a percentage within +-32767");
+  }
+  if (effect.contains("time_sec")) e.time_sec = Number(effect.at("time_sec"), "effect.time_sec");
+
+  // Render.
+  const Json& render = Object(root, "render", "render");
+  OnlyKeys(render, "render", {"times", "depth", "downsample"});
+  RenderSettings& r = scene.render;
+  if (!render.contains("times") || !render.at("times").is_array() || render.at("times").empty())
+    Fail("render.times", "expected a non-empty array of times");
+  const Json& times = render.at("times");
+  for (std::size_t i = 0; i < times.size(); ++i)
+    r.times.push_back(Time(times[i], "render.times[" + std::to_string(i) + "]", c.time_scale));
+  if (render.contains("depth")) {
+    const std::int64_t d = Integer(render.at("depth"), "render.depth", 0, 64, "expected 8, 16 or 32");
+    if (d != 8 && d != 16 && d != 32) Fail("render.depth", "expected 8, 16 or 32, got " + std::to_string(d));
+    r.depth = static_cast<BitDepth>(d);
+  }
+  if (render.contains("downsample")) {
+    const Json& ds = render.at("downsample");
+    if (!ds.is_array() || ds.size() != 2) Fail("render.downsample", "expected [[num, den], [num, den]]");
+    PF_RationalScale* axes[2] = {&r.downsample_x, &r.downsample_y};
+    for (std::size_t a = 0; a < 2; ++a) {
+      const std::string f = "render.downsample[" + std::to_string(a) + "]";
+      if (!ds[a].is_array() || ds[a].size() != 2) Fail(f, "expected [num, den]");
+      axes[a]->num = static_cast<A_long>(Integer(ds[a][0], f + "[0]", 1, kLongMax, "expected a positive integer"));
+      axes[a]->den = static_cast<A_u_long>(Integer(ds[a][1], f + "[1]", 1, kLongMax, "expected a positive integer"));
+      if (axes[a]->num > static_cast<A_long>(axes[a]->den))
+        Fail(f, "expected a factor of at most 1 (the host renders at full size or smaller)");
+    }
+  }
+  return scene;
+}
+
+Scene LoadSceneFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SceneError(path + ": cannot open the scene file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  try {
+    return ParseScene(text.str(), dir);
+  } catch (const SceneError& e) {
+    throw SceneError(path + ": " + e.what());
+  }
+}
+
+}  // namespace hostsim

@@ -1,0 +1,157 @@
+// Scene files: a full scene is read as written, and every malformed field is
+// refused with its path so the person can find it.
+#include "SceneFile.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "PixelSource.h"
+
+namespace hostsim {
+namespace {
+
+using Json = nlohmann::json;
+
+Json ValidScene() {
+  return Json::parse(R"({
+    "composition": {"width": 1920, "height": 1080, "frame_rate": 30, "time_scale": 30},
+    "layers": [
+      {"id": 1, "name": "Target", "width": 1920, "height": 1080, "duration": 10, "source": {"type": "gradient"}},
+      {"id": 7, "name": "Card", "width": 720, "height": 1280, "start": 1, "in_point": {"value": 60, "scale": 30},
+       "duration": {"value": 300, "scale": 30}, "frame_rate": 24, "source": {"type": "frame_card"}},
+      {"id": 9, "width": 64, "height": 64, "duration": 2, "source": {"type": "checker", "cell": 8}}
+    ],
+    "effect": {"on_layer": 1, "mode": "no margin", "layer": 7, "time_type": "Second",
+               "time_percent": 37.5, "time_sec": 1.5},
+    "render": {"times": [0, 2.5, {"value": 7, "scale": 30}], "depth": 16, "downsample": [[1, 2], [1, 3]]}
+  })");
+}
+
+std::string ErrorOf(const Json& scene) {
+  try {
+    ParseScene(scene.dump());
+  } catch (const SceneError& e) {
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+TEST(SceneFile, ReadsEveryFieldAsWritten) {
+  const Scene s = ParseScene(ValidScene().dump());
+  EXPECT_EQ(s.composition.width, 1920);
+  EXPECT_EQ(s.composition.time_scale, 30u);
+  ASSERT_EQ(s.composition.layers.size(), 3u);
+  const LayerModel& card = s.composition.layers[1];
+  EXPECT_EQ(card.id, 7);
+  EXPECT_EQ(card.name, "Card");
+  EXPECT_EQ(card.start.value, 30);  // 1 s at the composition's time scale
+  EXPECT_EQ(card.in_point.value, 60);
+  EXPECT_EQ(card.duration.value, 300);
+  EXPECT_EQ(card.frame_rate, 24.0);
+  ASSERT_NE(card.source, nullptr);
+  EXPECT_EQ(card.source->Describe(), "frame_card \"Card\"");
+  EXPECT_EQ(s.composition.layers[0].in_point.value, 0);  // in-point defaults to the start
+  EXPECT_EQ(s.composition.layers[2].name, "Layer 9");
+  EXPECT_EQ(s.composition.layers[2].frame_rate, 30.0);
+  EXPECT_EQ(s.effect.on_layer, 1);
+  EXPECT_EQ(s.effect.mode, 3);
+  EXPECT_EQ(s.effect.layer, 7);
+  EXPECT_EQ(s.effect.time_type, 2);
+  EXPECT_EQ(s.effect.time_percent, 37.5);
+  EXPECT_EQ(s.effect.time_sec, 1.5);
+  ASSERT_EQ(s.render.times.size(), 3u);
+  EXPECT_EQ(s.render.times[1].value, 75);
+  EXPECT_EQ(s.render.times[2].value, 7);
+  EXPECT_EQ(s.render.depth, BitDepth::k16);
+  EXPECT_EQ(s.render.downsample_y.den, 3u);
+
+  // Raw popup values outside the controls pass, so they can be tried.
+  Json raw = ValidScene();
+  raw["effect"]["mode"] = 7;
+  raw["effect"]["time_type"] = -1;
+  const Scene r = ParseScene(raw.dump());
+  EXPECT_EQ(r.effect.mode, 7);
+  EXPECT_EQ(ModeName(r.effect.mode), "7");
+  EXPECT_EQ(TimeTypeName(2), "Second");
+
+  // A 29.97 composition without a time scale ticks in 1/30000 s.
+  Json ntsc = ValidScene();
+  ntsc["composition"].erase("time_scale");
+  ntsc["composition"]["frame_rate"] = 29.97;
+  EXPECT_EQ(ParseScene(ntsc.dump()).composition.time_scale, 30000u);
+}
+
+TEST(SceneFile, MalformedFieldsAreNamed) {
+  struct Case {
+    const char* pointer;  // JSON pointer of the field changed
+    Json value;           // null with erase = true removes it
+    const char* expected_start;
+    bool erase = false;
+  };
+  const Case cases[] = {
+      {"/layers/1/width", -5, "layers[1].width: expected a positive integer"},
+      {"/layers/1/width", 1.5, "layers[1].width: expected a positive integer"},
+      {"/layers/1/width", "wide", "layers[1].width: expected a positive integer"},
+      {"/layers/0/height", nullptr, "layers[0].height: missing", true},
+      {"/layers/0/duration", 0, "layers[0].duration: expected a positive time"},
+      {"/layers/0/duration", nullptr, "layers[0].duration: missing", true},
+      {"/layers/1/id", 1, "layers[1].id: layer id 1 used twice"},
+      {"/layers/2/widht", 3, "layers[2].widht: unknown field"},
+      {"/layers/1/in_point", Json::parse(R"({"value": 1})"), "layers[1].in_point.scale: missing"},
+      {"/layers/1/in_point", Json::parse(R"({"value": 1, "scale": 0})"), "layers[1].in_point.scale: expected"},
+      {"/layers/1/start", 1e12, "layers[1].start: time out of range"},
+      {"/layers/1/frame_rate", 0, "layers[1].frame_rate: expected a positive frame rate"},
+      {"/layers/1/source/type", "video", "layers[1].source.type: expected"},
+      {"/layers/2/source/cell", 0, "layers[2].source.cell: expected a positive integer"},
+      {"/layers/1/source", Json::parse(R"({"type": "png"})"), "layers[1].source.path: expected a file path"},
+      {"/layers/1/source", Json::parse(R"({"type": "png", "path": "no_such_%04d.png"})"),
+       "layers[1].source.path: no_such_0001.png: no such file"},
+      {"/layers/1/source", Json::parse(R"({"type": "png", "path": "%s.png"})"), "layers[1].source.path: %s.png:"},
+      {"/composition/width", 0, "composition.width: expected a positive integer"},
+      {"/composition/time_scale", -30, "composition.time_scale: expected a positive"},
+      {"/effect/on_layer", 4, "effect.on_layer: no layer has id 4"},
+      {"/effect/mode", "Stretch", "effect.mode: expected one of \"Center\", \"Whole\""},
+      {"/effect/time_type", 2.5, "effect.time_type: expected one of \"Percent\", \"Second\""},
+      {"/effect/layer", -1, "effect.layer: expected a layer id, or 0 for none"},
+      {"/effect/time_sec", "soon", "effect.time_sec: expected a number"},
+      {"/effect/time_percent", 1e6, "effect.time_percent: expected a percentage"},
+      {"/render/times", Json::array(), "render.times: expected a non-empty array"},
+      {"/render/times/1", "later", "render.times[1]: expected seconds"},
+      {"/render/depth", 24, "render.depth: expected 8, 16 or 32"},
+      {"/render/downsample", Json::parse("[[1, 2]]"), "render.downsample: expected [[num, den], [num, den]]"},
+      {"/render/downsample", Json::parse("[[1, 0], [1, 1]]"), "render.downsample[0][1]: expected a positive"},
+      {"/render/downsample", Json::parse("[[3, 2], [1, 1]]"), "render.downsample[0]: expected a factor of at most 1"},
+      {"/effect", nullptr, "effect: missing", true},
+      {"/layers", Json::array(), "layers: expected a non-empty array"},
+  };
+  for (const Case& c : cases) {
+    Json scene = ValidScene();
+    const Json::json_pointer p(c.pointer);
+    if (c.erase)
+      scene[p.parent_pointer()].erase(p.back());
+    else
+      scene[p] = c.value;
+    const std::string error = ErrorOf(scene);
+    EXPECT_EQ(error.rfind(c.expected_start, 0), 0u) << c.pointer << ": got \"" << error << "\"";
+  }
+  EXPECT_EQ(std::string(ErrorOf(Json::array())).rfind("scene: expected a JSON object", 0), 0u);
+  try {
+    ParseScene("{\"composition\": ");
+    FAIL();
+  } catch (const SceneError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("scene: not valid JSON", 0), 0u) << e.what();
+  }
+}
+
+TEST(SceneFile, FilesNameThemselvesInErrors) {
+  try {
+    LoadSceneFile("/nonexistent/scene.json");
+    FAIL();
+  } catch (const SceneError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("/nonexistent/scene.json: ", 0), 0u) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace hostsim
