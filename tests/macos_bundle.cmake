@@ -1,0 +1,16 @@
+# The macOS bundle as the host's loader sees it: a generated property-list
+# resource always, and the cross-built bundle in TOVANE_MACOS_BUILD_DIR when
+# the build names one (scripts/build.sh does).
+
+set(TOVANE_MACOS_BUILD_DIR "" CACHE PATH "Cross-build directory that holds TovaneParvolith.plugin")
+find_package(Python3 COMPONENTS Interpreter)
+find_program(TOVANE_LLVM_OBJDUMP NAMES llvm-objdump llvm-objdump-14)
+find_program(TOVANE_LLVM_NM NAMES llvm-nm llvm-nm-14)
+
+if(Python3_Interpreter_FOUND AND TOVANE_LLVM_OBJDUMP AND TOVANE_LLVM_NM)
+  add_test(NAME macos_bundle COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/macos_bundle_test.py)
+  set_tests_properties(macos_bundle PROPERTIES ENVIRONMENT
+    "TOVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOVANE_MACOS_BUILD_DIR=${TOVANE_MACOS_BUILD_DIR};LLVM_OBJDUMP=${TOVANE_LLVM_OBJDUMP};LLVM_NM=${TOVANE_LLVM_NM}")
+else()
+  message(STATUS "macos_bundle test left out: needs python3, llvm-objdump and llvm-nm")
+endif()
