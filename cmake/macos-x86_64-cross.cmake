@@ -24,6 +24,9 @@ set(CMAKE_OSX_SYSROOT "/" CACHE PATH "")
 
 # The newest libstdc++ the build machine has.
 file(GLOB _tovane_libstdcxx_dirs LIST_DIRECTORIES true /usr/include/c++/[0-9]*)
+if(NOT _tovane_libstdcxx_dirs)
+  message(FATAL_ERROR "macOS cross-build: no libstdc++ headers in /usr/include/c++ (install g++)")
+endif()
 list(SORT _tovane_libstdcxx_dirs COMPARE NATURAL ORDER DESCENDING)
 list(GET _tovane_libstdcxx_dirs 0 _tovane_libstdcxx)
 get_filename_component(_tovane_libstdcxx_version ${_tovane_libstdcxx} NAME)
