@@ -47,9 +47,9 @@ PF_Err AEFX_AcquireSuite(PF_InData* in_data, PF_OutData* out_data, const char* n
     ReportFailure(in_data, out_data, message, kAcquireFailed);
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  // Hosts have answered non-zero while delivering the table, so only the
-  // pointer decides. Clearing it first keeps a stale value in the caller's
-  // variable from passing for a table the host never handed out.
+  // The pointer, not the host's answer, decides: a host may answer non-zero
+  // and still deliver the table. Clearing it first keeps a stale value in the
+  // caller's variable from passing for a table the host never handed out.
   *suite = nullptr;
   basic->AcquireSuite(name, version, suite);
   if (*suite != nullptr) {
