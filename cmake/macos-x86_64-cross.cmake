@@ -33,8 +33,9 @@ get_filename_component(_tovane_libstdcxx_version ${_tovane_libstdcxx} NAME)
 set(_tovane_multiarch /usr/include/x86_64-linux-gnu)
 
 # Apple targets predefine __nonnull and __nullable as nullability keywords,
-# which glibc's headers use as attribute macros.
-set(_tovane_header_flags "-U__nonnull -U__nullable -isystem ${_tovane_multiarch}")
+# which glibc's headers use as attribute macros. libstdc++ expects glibc's
+# GNU declarations, which g++ always asks for on Linux.
+set(_tovane_header_flags "-U__nonnull -U__nullable -D_GNU_SOURCE -isystem ${_tovane_multiarch}")
 set(CMAKE_C_FLAGS_INIT "${_tovane_header_flags}")
 set(CMAKE_CXX_FLAGS_INIT
     "-nostdinc++ -isystem ${_tovane_libstdcxx} -isystem ${_tovane_multiarch}/c++/${_tovane_libstdcxx_version} ${_tovane_header_flags}")

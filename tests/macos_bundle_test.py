@@ -12,6 +12,7 @@ Environment: TOVANE_SOURCE_DIR (repository root), TOVANE_MACOS_BUILD_DIR
 
 import os
 import plistlib
+import re
 import struct
 import subprocess
 import sys
@@ -221,12 +222,27 @@ class BundleTest(PropertyListResourceCase, unittest.TestCase):
             listed = {line.strip() for line in f if line.strip()}
         self.assertEqual(listed - self.exports(), set())
 
+    def undefined(self):
+        return subprocess.run([LLVM_NM, "--undefined-only", "--just-symbol-name", self.binary],
+                              check=True, capture_output=True, text=True).stdout.split()
+
     def test_throws_and_catches_int(self):
-        undefined = subprocess.run([LLVM_NM, "--undefined-only", "--just-symbol-name", self.binary],
-                                   check=True, capture_output=True, text=True).stdout.split()
+        undefined = self.undefined()
         self.assertIn("__ZTIi", undefined, "the error code is not thrown as int")
         self.assertNotIn("__ZTIl", undefined, "a long is thrown or caught somewhere")
         self.assertIn("___cxa_throw", undefined)
+
+    def test_leaves_only_what_a_mac_host_process_provides(self):
+        # The cross-link compiles against libstdc++'s and glibc's headers
+        # while a Mac host process carries libc++ and libSystem: a library
+        # symbol only they define (std::__throw_length_error, errno's
+        # __errno_location) would keep the bundle from loading. The Itanium
+        # ABI's own names are the same on both sides.
+        abi = {"__ZSt9terminatev", "__Znwm", "__Znam", "__ZdlPv", "__ZdaPv", "__ZdlPvm", "__ZdaPvm"}
+        foreign = [s for s in self.undefined()
+                   if (s.startswith("__Z") and s not in abi and not (s.startswith("__ZTI") and len(s) == 6))
+                   or re.match(r"^___(errno_location|ctype_|isoc99_)", s)]
+        self.assertEqual(foreign, [])
 
     def test_info_plist_and_pkginfo(self):
         with open(contents("Info.plist"), "rb") as f:
