@@ -18,12 +18,14 @@ struct Holdings {
   int stream_refs = 0;
   int stream_values = 0;
   int checked_out_params = 0;
+  // Layer pixels of a render pass go back to the host when the pass ends,
+  // checked in or not, so they are counted but are no leak.
   int checked_out_layer_pixels = 0;
 
   int handles() const { return global_handles + pre_render_handles + other_handles; }
   int suites_held() const;
 
-  // Nothing held at all.
+  // Nothing held at all (lent layer pixels aside, see above).
   bool Empty() const { return handles() == 0 && NothingButHandles(); }
   // Nothing but the handles the host keeps for the effect (global and pre-render data).
   bool NothingButHostKeptHandles() const { return other_handles == 0 && NothingButHandles(); }
@@ -34,7 +36,7 @@ struct Holdings {
  private:
   bool NothingButHandles() const {
     return suites_held() == 0 && effect_refs == 0 && stream_refs == 0 && stream_values == 0 &&
-           checked_out_params == 0 && checked_out_layer_pixels == 0;
+           checked_out_params == 0;
   }
 };
 
