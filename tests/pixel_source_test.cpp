@@ -72,9 +72,11 @@ TEST(FrameCard, BorderBandShowsTheFrameColourAtEveryDepthAndSize) {
       card.DrawFrame(149, world);
       const A_long band = std::max<A_long>(std::min(w, h) / 32, 1);
       for (A_long y = 0; y < h; ++y)
-        for (A_long x = 0; x < w; ++x)
-          if (x < band || y < band || x >= w - band || y >= h - band)
+        for (A_long x = 0; x < w; ++x) {
+          if (x < band || y < band || x >= w - band || y >= h - band) {
             ASSERT_EQ(FrameCardIndexOf(As8(world, x, y)), 149) << "band pixel " << x << "," << y;
+          }
+        }
     }
 }
 
