@@ -11,6 +11,10 @@
 // and the call trace printed.
 void AddLifecycleCommand(CLI::App& app);
 
+// `pipl`: prints and checks the plug-in property list of a Windows module
+// or of a bare list file.
+void AddPiplCommand(CLI::App& app);
+
 // `render`: renders frames of a scene file.
 void AddRenderCommand(CLI::App& app);
 

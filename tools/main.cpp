@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   AddLifecycleCommand(app);
+  AddPiplCommand(app);
 #if defined(TOVANE_HAVE_RENDER_COMMAND)
   AddRenderCommand(app);
 #endif
