@@ -165,7 +165,7 @@ PF_ParamDef Host::ParamValue(PF_ParamIndex index) const {
     // Not declared (yet): the type the effect's saved projects give this index.
     static const PF_ParamType kTypes[] = {PF_Param_LAYER, PF_Param_POPUP, PF_Param_LAYER, PF_Param_POPUP,
                                           PF_Param_FIX_SLIDER, PF_Param_FLOAT_SLIDER};
-    def.param_type = index >= 0 && index <= 5 ? kTypes[index] : PF_Param_NO_DATA;
+    def.param_type = index >= 0 && index <= 5 ? kTypes[index] : static_cast<PF_ParamType>(PF_Param_NO_DATA);
     def.uu.id = index;
   }
   switch (index) {
