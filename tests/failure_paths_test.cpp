@@ -134,5 +134,29 @@ TEST_F(RenderStartFailureTest, PreRenderHandleLeftByAFailedPassIsFreedByTheHost)
   EXPECT_TRUE(NoMisuse(host_));
 }
 
+TEST_F(RenderStartFailureTest, EachFailingStepOfTheLayerSearchIsReturnedWithNothingStrandedOrCopied) {
+  const char* kSteps[] = {"checkout_layer_pixels",         "checkout_output",
+                          "AEGP_GetEffectLayer",           "AEGP_GetLayerParentComp",
+                          "AEGP_GetCompFramerate",         "AEGP_GetNewEffectForEffect",
+                          "AEGP_GetNewEffectStreamByIndex", "AEGP_GetNewStreamValue",
+                          "AEGP_GetLayerFromLayerID",      "AEGP_GetLayerInPoint",
+                          "AEGP_GetLayerDuration",         "AEGP_ConvertCompToLayerTime",
+                          "checkout_param"};
+  host_.SetDownsample({1, 4}, {1, 4});
+  PF_Err code = 600;
+  for (const char* step : kSteps) {
+    ++code;
+    PF_PreRenderOutput pre_render{};
+    ASSERT_EQ(session_.SmartPreRender(90, &pre_render), PF_Err_NONE);
+    host_.faults().FailCall(step, 1, code);
+    EXPECT_EQ(session_.SmartRender(90, pre_render.pre_render_data, pre_render.result_rect), code) << step;
+    EXPECT_EQ(Count(CallsOfLastCommand(), "copy"), 0) << step;
+    EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.held_after_last_command())) << step;
+    EXPECT_TRUE(NoMisuse(host_)) << step;
+    host_.faults().Clear();
+    host_.FreePreRenderData(&pre_render);
+  }
+}
+
 }  // namespace
 }  // namespace tovane_test
