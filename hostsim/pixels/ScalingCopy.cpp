@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PixelWorld.h"
+#include "ScalingCopyFast.h"
 
 namespace hostsim {
 namespace {
@@ -294,7 +295,8 @@ struct FastCopier {
   static void Run(const PF_EffectWorld& src, PF_EffectWorld& dst, const Area& s, const Area& d, const Area& out) {
     if (s.x.len == d.x.len && s.y.len == d.y.len)
       ExactCopy<Pixel>(src, dst, s, d, out);
-    else
+    else if (!ScaledCopyFast(src, dst, {s.x.lo, s.x.len, s.y.lo, s.y.len, d.x.lo, d.x.len, d.y.lo, d.y.len,
+                                        out.x.lo, out.x.len, out.y.lo, out.y.len}))
       SeparableCopy<Pixel>(src, dst, s, d, out);
   }
 };

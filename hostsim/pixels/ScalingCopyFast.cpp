@@ -1,0 +1,277 @@
+#include "ScalingCopyFast.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "PixelWorld.h"
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace hostsim {
+namespace {
+
+// Kernels are inlined into one function per instruction set, so that each
+// is compiled for the registers it runs on.
+#define TOVANE_KERNEL inline __attribute__((always_inline))
+
+// The source pixels behind each output pixel along one axis, for the output
+// pixels [first, first + count) of the destination rectangle. Every output
+// has `stride` slots; slots beyond its real taps carry weight 0 and a valid
+// index, so integer pixels can run fixed-length loops (adding 0 * finite
+// changes no sum). Float pixels may hold infinities, so they use `taps`, the
+// real count, and never touch the padding.
+struct AxisPlan {
+  std::size_t stride = 0;
+  std::vector<A_long> index;
+  std::vector<double> weight;
+  std::vector<std::size_t> taps;
+  std::vector<double> total;
+};
+
+struct Tap {
+  A_long index;
+  double weight;
+};
+
+// Mirrors the reference's taps expression for expression: bilinear between
+// the two nearest pixel centres, clamped to the source rectangle, when
+// enlarging; the covered share of each source pixel when shrinking. Taps
+// outside [0, world_len) are left out but weigh in `total`.
+void AxisTaps(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_len, std::int64_t i, A_long world_len,
+              std::vector<Tap>& taps, double& total) {
+  taps.clear();
+  const double scale = static_cast<double>(src_len) / static_cast<double>(dst_len);
+  const std::int64_t src_last = src_lo + src_len - 1;
+  if (src_len <= dst_len) {
+    const double p = static_cast<double>(src_lo) + (static_cast<double>(i) + 0.5) * scale - 0.5;
+    const double base = std::floor(p);
+    const double f = p - base;
+    const auto i0 = static_cast<std::int64_t>(base);
+    const std::int64_t k[2] = {std::clamp(i0, src_lo, src_last), std::clamp(i0 + 1, src_lo, src_last)};
+    const double w[2] = {1.0 - f, f};
+    for (int n = 0; n < 2; ++n)
+      if (w[n] > 0.0 && k[n] >= 0 && k[n] < world_len) taps.push_back({static_cast<A_long>(k[n]), w[n]});
+    total = 1.0;
+    return;
+  }
+  const double a = static_cast<double>(src_lo) + static_cast<double>(i) * scale;
+  const double b = static_cast<double>(src_lo) + static_cast<double>(i + 1) * scale;
+  total = b - a;
+  const std::int64_t first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(a)), 0);
+  const std::int64_t end = std::min<std::int64_t>(static_cast<std::int64_t>(std::ceil(b)), world_len);
+  for (std::int64_t k = first; k < end; ++k) {
+    const double w = std::min(b, static_cast<double>(k + 1)) - std::max(a, static_cast<double>(k));
+    if (w > 0.0) taps.push_back({static_cast<A_long>(k), w});
+  }
+}
+
+AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo, std::int64_t dst_len,
+                  std::int64_t out_lo, std::int64_t out_len, A_long world_len) {
+  AxisPlan plan;
+  const auto n = static_cast<std::size_t>(out_len);
+  std::vector<std::vector<Tap>> all(n);
+  plan.total.resize(n);
+  plan.taps.resize(n);
+  for (std::size_t o = 0; o < n; ++o) {
+    AxisTaps(src_lo, src_len, dst_len, out_lo + static_cast<std::int64_t>(o) - dst_lo, world_len, all[o],
+             plan.total[o]);
+    plan.taps[o] = all[o].size();
+    plan.stride = std::max(plan.stride, all[o].size());
+  }
+  plan.stride = std::max<std::size_t>(plan.stride, 1);
+  plan.index.assign(n * plan.stride, 0);
+  plan.weight.assign(n * plan.stride, 0.0);
+  for (std::size_t o = 0; o < n; ++o) {
+    for (std::size_t t = 0; t < all[o].size(); ++t) {
+      plan.index[o * plan.stride + t] = all[o][t].index;
+      plan.weight[o * plan.stride + t] = all[o][t].weight;
+    }
+  }
+  return plan;
+}
+
+template <typename Pixel>
+const Pixel* SourceRow(const PF_EffectWorld& w, A_long y) {
+  return reinterpret_cast<const Pixel*>(static_cast<const unsigned char*>(w.data) +
+                                        static_cast<std::ptrdiff_t>(y) * w.rowbytes);
+}
+
+template <typename Pixel>
+Pixel* DestRow(PF_EffectWorld& w, std::int64_t y) {
+  return reinterpret_cast<Pixel*>(static_cast<unsigned char*>(w.data) + static_cast<std::ptrdiff_t>(y) * w.rowbytes);
+}
+
+// The reference's rounding to an integer channel: 0 for anything not above 0
+// (NaN included), max from max up, else to nearest with halves away from
+// zero. v - trunc(v) is exact for 0 < v < 2^31, so the comparison with 0.5
+// decides as lround does.
+template <int kMax>
+TOVANE_KERNEL int Channel(double v) {
+  if (!(v > 0.0)) return 0;
+  if (v >= kMax) return kMax;
+  const auto t = static_cast<int>(v);
+  return t + (v - static_cast<double>(t) >= 0.5 ? 1 : 0);
+}
+
+template <typename Pixel>
+struct IntegerTraits;
+template <>
+struct IntegerTraits<PF_Pixel8> {
+  static constexpr int kMax = PF_MAX_CHAN8;
+  using Channel = A_u_char;
+};
+template <>
+struct IntegerTraits<PF_Pixel16> {
+  static constexpr int kMax = PF_MAX_CHAN16;
+  using Channel = A_u_short;
+};
+
+namespace portable {
+
+// Alpha, red, green, blue as doubles. Lane arithmetic is plain IEEE double
+// arithmetic, the same as the reference's scalar statements; alpha travels as
+// 1.0 in the colour so that "alpha += w * a" and "red += (w * a) * r" become
+// one multiply and add of lanes (w * a * 1.0 is exactly w * a). Two lane
+// types hold them: two SSE2 pairs, which every x86-64 has, and one AVX2
+// quad, used where the processor has it. Both give identical bits.
+typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+struct Lanes {
+  Pair ar, gb;
+  TOVANE_KERNEL double alpha() const { return ar[0]; }
+  TOVANE_KERNEL void Store(double* out) const { out[0] = ar[0], out[1] = ar[1], out[2] = gb[0], out[3] = gb[1]; }
+  static TOVANE_KERNEL Lanes Zero() { return {Pair{0.0, 0.0}, Pair{0.0, 0.0}}; }
+  static TOVANE_KERNEL Lanes Of(double a, double r, double g, double b) { return {Pair{a, r}, Pair{g, b}}; }
+  TOVANE_KERNEL void AddScaled(double w, const Lanes& v) {
+    ar += w * v.ar;
+    gb += w * v.gb;
+  }
+  TOVANE_KERNEL Lanes DividedBy(const Lanes& d) const { return {ar / d.ar, gb / d.gb}; }
+  TOVANE_KERNEL Lanes WithAlpha(double a) const { return {Pair{a, ar[1]}, gb}; }
+  template <int kMax, typename Pixel>
+  TOVANE_KERNEL void StoreRounded(Pixel& out) const;
+};
+
+template <typename Pixel>
+TOVANE_KERNEL Lanes Load(const Pixel& p) {
+  return Lanes::Of(static_cast<double>(p.alpha), static_cast<double>(p.red), static_cast<double>(p.green),
+                   static_cast<double>(p.blue));
+}
+
+template <int kMax, typename Pixel>
+TOVANE_KERNEL void Lanes::StoreRounded(Pixel& out) const {
+  using C = decltype(out.alpha);
+  out.alpha = static_cast<C>(Channel<kMax>(ar[0]));
+  out.red = static_cast<C>(Channel<kMax>(ar[1]));
+  out.green = static_cast<C>(Channel<kMax>(gb[0]));
+  out.blue = static_cast<C>(Channel<kMax>(gb[1]));
+}
+
+using L = Lanes;
+#include "ScalingCopyKernels.inc"
+
+}  // namespace portable
+
+// GCC compiles one region for AVX2 by pragma; other compilers keep to the
+// portable loops.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define TOVANE_HAVE_AVX2_KERNELS 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide {
+
+struct WideLanes {
+  __m256d v;
+  TOVANE_KERNEL double alpha() const { return _mm256_cvtsd_f64(v); }
+  TOVANE_KERNEL void Store(double* out) const { _mm256_storeu_pd(out, v); }
+  static TOVANE_KERNEL WideLanes Zero() { return {_mm256_setzero_pd()}; }
+  static TOVANE_KERNEL WideLanes Of(double a, double r, double g, double b) { return {_mm256_setr_pd(a, r, g, b)}; }
+  TOVANE_KERNEL WideLanes WithAlpha(double a) const { return {_mm256_blend_pd(v, _mm256_set1_pd(a), 1)}; }
+  TOVANE_KERNEL void AddScaled(double w, const WideLanes& x) {
+    v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_set1_pd(w), x.v));
+  }
+  TOVANE_KERNEL WideLanes DividedBy(const WideLanes& d) const { return {_mm256_div_pd(v, d.v)}; }
+  // The four channels rounded as Channel<kMax> rounds each, packed to
+  // 8 or 16 bits and stored in pixel order (alpha, red, green, blue).
+  template <int kMax, typename Pixel>
+  TOVANE_KERNEL void StoreRounded(Pixel& out) const {
+    // max(NaN, 0) is 0, like "not above 0".
+    const __m256d clamped = _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), _mm256_set1_pd(kMax));
+    const __m128i t = _mm256_cvttpd_epi32(clamped);
+    const __m256d frac = _mm256_sub_pd(clamped, _mm256_cvtepi32_pd(t));
+    const __m128i up =
+        _mm256_cvtpd_epi32(_mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(0.5), _CMP_GE_OQ), _mm256_set1_pd(1.0)));
+    const __m128i words = _mm_packus_epi32(_mm_add_epi32(t, up), _mm_setzero_si128());
+    if constexpr (sizeof(Pixel) == 4) {
+      const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, _mm_setzero_si128()));
+      __builtin_memcpy(&out, &bytes, 4);
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(&out), words);
+    }
+  }
+};
+
+template <typename Pixel>
+TOVANE_KERNEL WideLanes Load(const Pixel& p);
+template <>
+TOVANE_KERNEL WideLanes Load(const PF_Pixel8& p) {
+  int bytes;
+  __builtin_memcpy(&bytes, &p, 4);
+  return {_mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(bytes)))};
+}
+template <>
+TOVANE_KERNEL WideLanes Load(const PF_Pixel16& p) {
+  return {_mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&p))))};
+}
+template <>
+TOVANE_KERNEL WideLanes Load(const PF_PixelFloat& p) {
+  return {_mm256_cvtps_pd(_mm_loadu_ps(&p.alpha))};
+}
+
+using L = WideLanes;
+#include "ScalingCopyKernels.inc"
+
+}  // namespace wide
+#pragma GCC pop_options
+#endif
+void CopyPortable(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, const AxisPlan& ys,
+                  std::int64_t out_x, std::int64_t out_y) {
+  portable::CopyWith(src, dst, xs, ys, out_x, out_y);
+}
+
+#if defined(TOVANE_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void CopyAvx2(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs,
+                                              const AxisPlan& ys, std::int64_t out_x, std::int64_t out_y) {
+  wide::CopyWith(src, dst, xs, ys, out_x, out_y);
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+#endif
+
+}  // namespace
+
+bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g, bool wide_vectors) {
+  // Padding slots need some pixel to point at.
+  if (src.width <= 0 || src.height <= 0 || src.data == nullptr) return false;
+  if (g.out_w <= 0 || g.out_h <= 0) return true;
+  const AxisPlan xs = PlanAxis(g.src_x, g.src_w, g.dst_x, g.dst_w, g.out_x, g.out_w, src.width);
+  const AxisPlan ys = PlanAxis(g.src_y, g.src_h, g.dst_y, g.dst_h, g.out_y, g.out_h, src.height);
+#if defined(TOVANE_HAVE_AVX2_KERNELS)
+  if (wide_vectors && HasAvx2()) {
+    CopyAvx2(src, dst, xs, ys, g.out_x, g.out_y);
+    return true;
+  }
+#else
+  (void)wide_vectors;
+#endif
+  CopyPortable(src, dst, xs, ys, g.out_x, g.out_y);
+  return true;
+}
+
+}  // namespace hostsim
