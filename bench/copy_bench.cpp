@@ -1,0 +1,71 @@
+// The host's copy against the machine's limits: same-size copies against
+// memcpy of the same bytes, scaled copies in frames per second (compared
+// with FFmpeg's scaler by scripts/bench-ffmpeg.sh).
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "BenchWorlds.h"
+#include "ScalingCopy.h"
+
+namespace {
+
+using hostsim::BitDepth;
+
+BitDepth DepthArg(const benchmark::State& state) { return static_cast<BitDepth>(state.range(0)); }
+
+// The bytes a 1920 x 1080 frame holds at the depth, moved by memcpy.
+void BM_Memcpy1080(benchmark::State& state) {
+  const std::size_t bytes = 1920u * 1080u * hostsim::BytesPerPixel(DepthArg(state));
+  std::vector<unsigned char> src(bytes, 1), dst(bytes, 0);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), src.data(), bytes);
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_Memcpy1080)->Arg(8)->Arg(16)->Arg(32);
+
+// Whole world to whole world of the same size: what "Fit to Layer" and the
+// pass-through cost.
+void BM_SameSizeCopy1080(benchmark::State& state) {
+  const BitDepth depth = DepthArg(state);
+  auto src = bench::PictureWorld(1920, 1080, depth);
+  auto dst = bench::BlankWorld(1920, 1080, depth);
+  for (auto _ : state) {
+    if (hostsim::ScalingCopy(src->world(), dst->world(), nullptr, nullptr) != PF_Err_NONE)
+      state.SkipWithError("copy failed");
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * 1920u * 1080u * hostsim::BytesPerPixel(depth)));
+}
+BENCHMARK(BM_SameSizeCopy1080)->Arg(8)->Arg(16)->Arg(32);
+
+// Scaled whole-frame copies, one thread; items per second are frames per
+// second. Arguments: depth, source width, source height, destination width,
+// destination height.
+void BM_ScaledCopy(benchmark::State& state) {
+  const BitDepth depth = DepthArg(state);
+  auto src = bench::PictureWorld(static_cast<A_long>(state.range(1)), static_cast<A_long>(state.range(2)), depth);
+  auto dst = bench::BlankWorld(static_cast<A_long>(state.range(3)), static_cast<A_long>(state.range(4)), depth);
+  for (auto _ : state) {
+    if (hostsim::ScalingCopy(src->world(), dst->world(), nullptr, nullptr) != PF_Err_NONE)
+      state.SkipWithError("copy failed");
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ScaledCopy)
+    ->ArgNames({"depth", "sw", "sh", "dw", "dh"})
+    ->Args({8, 1280, 720, 1920, 1080})
+    ->Args({16, 1280, 720, 1920, 1080})
+    ->Args({32, 1280, 720, 1920, 1080})
+    ->Args({8, 3840, 2160, 1920, 1080})
+    ->Args({16, 3840, 2160, 1920, 1080})
+    ->Args({32, 3840, 2160, 1920, 1080})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,70 @@
+// What the effect costs per frame beyond the pixels the host moves for it:
+// both passes through the substitute host with tracing off, less the time in
+// the host's copy and in making the worlds it lends. The effect has no
+// per-pixel work, so the figure must not grow with the frame.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "BenchScene.h"
+
+namespace {
+
+const hostsim::Module* SharedModule() {
+  static std::unique_ptr<hostsim::Module> module = [] {
+    const std::string path = bench::ModulePath();
+    if (path.empty()) throw std::runtime_error("no effect module: set TOVANE_MODULE");
+    return std::make_unique<hostsim::Module>(path);
+  }();
+  return module.get();
+}
+
+// Arguments: frame width, height, chosen layer width, height, mode.
+void BM_EffectOverhead(benchmark::State& state) {
+  bench::RigOptions options;
+  options.width = static_cast<A_long>(state.range(0));
+  options.height = static_cast<A_long>(state.range(1));
+  options.layer_width = static_cast<A_long>(state.range(2));
+  options.layer_height = static_cast<A_long>(state.range(3));
+  options.mode = static_cast<A_long>(state.range(4));
+  bench::EffectRig rig(*SharedModule(), options);
+
+  int host_calls = 0, acquisitions = 0, releases = 0;
+  for (const auto& [call, count] : rig.CountHostCalls()) {
+    host_calls += count;
+    if (call == "AcquireSuite") acquisitions += count;
+    if (call == "ReleaseSuite") releases += count;
+  }
+  // Warm the allocator and the caches before timing.
+  for (int i = 0; i < 3; ++i) rig.RunFrame();
+
+  double copy = 0, lend = 0, total = 0;
+  for (auto _ : state) {
+    const bench::FrameSplit split = rig.RunFrame();
+    state.SetIterationTime(split.overhead());
+    copy += split.copy;
+    lend += split.lend;
+    total += split.total;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["host_calls"] = host_calls;
+  state.counters["acquisitions"] = acquisitions;
+  state.counters["releases"] = releases;
+  state.counters["copy_us"] = copy / n * 1e6;
+  state.counters["lend_us"] = lend / n * 1e6;
+  state.counters["frame_us"] = total / n * 1e6;
+}
+BENCHMARK(BM_EffectOverhead)
+    ->ArgNames({"w", "h", "lw", "lh", "mode"})
+    ->Args({640, 360, 640, 360, 4})
+    ->Args({1920, 1080, 1920, 1080, 4})
+    ->Args({3840, 2160, 3840, 2160, 4})
+    ->Args({1920, 1080, 1280, 720, 2})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
