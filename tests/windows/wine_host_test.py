@@ -9,11 +9,14 @@ machine's tovane-host reports for the build machine's module.
 Environment: WINE64 (the 64-bit loader), WINESERVER (optional), WINEPREFIX
 (a directory in the build tree), TOVANE_WINDOWS_BUILD_DIR (holds
 TovaneParvolith.aex and tools/tovane-host.exe), NATIVE_HOST and NATIVE_MODULE
-(the build machine's tovane-host and module).
+(the build machine's tovane-host and module), FFMPEG (decodes the images).
 """
 
 import fcntl
+import json
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,6 +29,7 @@ WINDOWS_HOST = os.path.join(WINDOWS_BUILD_DIR, "tools", "tovane-host.exe")
 NATIVE_HOST = os.environ.get("NATIVE_HOST", "")
 NATIVE_MODULE = os.environ.get("NATIVE_MODULE", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
+FFMPEG = os.environ.get("FFMPEG", "ffmpeg")
 
 # A first start of Wine in a new prefix builds the prefix; later starts take
 # well under a second.
@@ -87,6 +91,67 @@ def read_lines(path):
         return f.read().splitlines()
 
 
+def png_header(path):
+    """(width, height, bit depth, colour type) from a PNG's IHDR chunk."""
+    with open(path, "rb") as f:
+        head = f.read(33)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        raise ValueError(f"{path} is not a PNG")
+    return struct.unpack(">IIBB", head[16:26])
+
+
+def png_pixels(path):
+    """The decoded pixels as 16-bit RGBA, through ffmpeg's PNG decoder. The
+    two builds write PNG through different encoders (libpng and stb's
+    deflate), so files are compared by what they decode to."""
+    done = subprocess.run([FFMPEG, "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgba64le", "-"],
+                          capture_output=True, timeout=RUN_TIMEOUT)
+    if done.returncode != 0:
+        raise ValueError(f"ffmpeg cannot decode {path}: {done.stderr.decode(errors='replace')}")
+    return done.stdout
+
+
+def same_image(test, windows_png, native_png):
+    name = os.path.basename(windows_png)
+    header = png_header(windows_png)
+    test.assertEqual(header, png_header(native_png), f"{name}: width, height, depth, colour type")
+    w, n = png_pixels(windows_png), png_pixels(native_png)
+    if w != n:
+        first = next(i for i in range(min(len(w), len(n))) if w[i] != n[i]) // 8
+        x, y = first % header[0], first // header[0]
+        test.fail(f"{name}: first different pixel at ({x}, {y}): {w[first * 8:first * 8 + 8].hex()} under Wine, "
+                  f"{n[first * 8:first * 8 + 8].hex()} natively (16-bit RGBA)")
+
+
+def report(lines, out_dir):
+    """A command's report without the lines naming the module and the trace
+    file, and with the side's own output directory (as the program was
+    given it) cut out, so that the two sides' reports compare."""
+    shown = []
+    for line in lines:
+        if line.startswith(("module:", "trace:")):
+            continue
+        shown.append(line.replace(out_dir, "<out>").replace("\\", "/"))
+    return shown
+
+
+# A composition whose target layer and chosen layer differ in size and aspect,
+# so that the four placement modes give four different images.
+def scene(mode, time_type):
+    return {
+        "composition": {"width": 200, "height": 120, "frame_rate": 24},
+        "layers": [
+            {"id": 1, "name": "Target", "width": 200, "height": 120, "duration": 10,
+             "source": {"type": "checker", "cell": 16}},
+            {"id": 2, "name": "Card", "width": 90, "height": 140, "start": 1, "in_point": 1, "duration": 4,
+             "source": {"type": "frame_card"}},
+        ],
+        "effect": {"on_layer": 1, "mode": mode, "layer": 2, "time_type": time_type,
+                   "time_percent": 50, "time_sec": 1.5},
+        "render": {"times": [0, 2.25], "depth": 8},
+    }
+
+
 class WineHostTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -95,7 +160,8 @@ class WineHostTest(unittest.TestCase):
     def both(self, *args, outputs=()):
         """Runs the Windows host on the .aex and the native host on the native
         module with the same arguments; `outputs` names files each run writes
-        into its own directory. Returns {side: (code, lines, stderr, dir)}."""
+        into its own directory. Returns {side: (code, lines, stderr, dir,
+        dir as the program was given it)}."""
         results = {}
         for side in ("windows", "native"):
             out_dir = os.path.join(self.tmp.name, side)
@@ -104,21 +170,16 @@ class WineHostTest(unittest.TestCase):
             fix = windows_path if windows else os.path.abspath
             module = AEX if windows else NATIVE_MODULE
             host = WINDOWS_HOST if windows else NATIVE_HOST
-            resolved = [a.format(module=fix(module), out=fix(out_dir)) for a in args]
-            results[side] = run([host] + resolved, windows) + (out_dir,)
+            resolved = [a.format(module=fix(module), out=fix(out_dir), tmp=fix(self.tmp.name)) for a in args]
+            results[side] = run([host] + resolved, windows) + (out_dir, fix(out_dir))
         return results
 
     def test_lifecycle_matches_the_native_build(self):
         results = self.both("lifecycle", "--module", "{module}", "--trace", "{out}/trace.jsonl")
-        for side, (code, lines, err, _) in results.items():
+        for side, (code, lines, err, _, _) in results.items():
             self.assertEqual(code, 0, f"{side} lifecycle failed:\n" + "\n".join(lines) + err)
-
-        def report(lines):
-            # Everything but the lines that name this side's own files.
-            return [line for line in lines if not line.startswith(("module:", "trace:"))]
-
         win, native = results["windows"], results["native"]
-        self.assertEqual(report(win[1]), report(native[1]))
+        self.assertEqual(report(win[1], win[4]), report(native[1], native[4]))
         self.assertIn("global setup: 0", win[1])
         self.assertIn("global setdown: 0", win[1])
         self.assertIn("held afterwards: nothing", win[1])
@@ -128,6 +189,43 @@ class WineHostTest(unittest.TestCase):
         for number, (w, n) in enumerate(zip(win_trace, native_trace), 1):
             self.assertEqual(w, n, f"traces first differ at line {number}")
         self.assertEqual(len(win_trace), len(native_trace))
+
+    def assert_renders_alike(self, results, sub):
+        """Both renders succeeded, said the same, and wrote the same images
+        (and the same trace, when asked for one) into their `sub` directory."""
+        for side, (code, lines, err, _, _) in results.items():
+            self.assertEqual(code, 0, f"{side} render failed:\n" + "\n".join(lines) + err)
+        win, native = results["windows"], results["native"]
+        self.assertEqual(report(win[1], win[4]), report(native[1], native[4]))
+        win_dir, native_dir = (os.path.join(results[side][3], sub) for side in ("windows", "native"))
+        images = sorted(f for f in os.listdir(win_dir) if f.endswith((".png", ".exr")))
+        self.assertEqual(images, sorted(f for f in os.listdir(native_dir) if f.endswith((".png", ".exr"))))
+        self.assertGreater(len(images), 0)
+        for name in images:
+            if name.endswith(".png"):
+                same_image(self, os.path.join(win_dir, name), os.path.join(native_dir, name))
+        if os.path.exists(os.path.join(native_dir, "trace.jsonl")):
+            self.assertEqual(read_lines(os.path.join(win_dir, "trace.jsonl")),
+                             read_lines(os.path.join(native_dir, "trace.jsonl")))
+
+    def test_four_modes_render_alike_at_every_depth(self):
+        # 32-bit frames are written as EXR by different encoders; their
+        # equality rests on the trace (every rectangle the effect asked the
+        # host to copy) and the report.
+        for number, mode in enumerate(("Center", "Whole", "No Margin", "Fit to Layer")):
+            time_type = "Percent" if number % 2 == 0 else "Second"
+            path = os.path.join(self.tmp.name, f"scene_{number}.json")
+            with open(path, "w", encoding="utf-8") as f:
+                json.dump(scene(mode, time_type), f)
+            for depth in ("8", "16", "32"):
+                with self.subTest(mode=mode, depth=depth):
+                    sub = f"{number}_{depth}"
+                    self.assert_renders_alike(self.both(
+                        "render", f"{{tmp}}/scene_{number}.json", "--module", "{module}", "--depth", depth,
+                        "--out", "{out}/" + sub, "--trace", "{out}/" + sub + "/trace.jsonl"), sub)
+
+    def test_demo_contact_sheet_renders_alike(self):
+        self.assert_renders_alike(self.both("render", "--module", "{module}", "--out", "{out}/demo"), "demo")
 
     def test_property_list_equals_what_global_setup_writes(self):
         code, lines, err = run([WINDOWS_HOST, "pipl", "--global-setup", windows_path(AEX)], windows=True)
