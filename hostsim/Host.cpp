@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "Callbacks.h"
 #include "SmartRenderCallbacks.h"
@@ -95,11 +96,28 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_SMART_PRE_RENDER) layer_requests_.clear();
 
   PF_Err result = PF_Err_NONE;
+  std::string escaped;
   {
     CurrentHostScope current(this);
-    result = module_.entry_point()(cmd, in_data, out_data, params, output, extra);
+    // A real host would crash or abort here; noting it lets a test or the
+    // validator name the fault instead.
+    try {
+      result = module_.entry_point()(cmd, in_data, out_data, params, output, extra);
+    } catch (const std::exception& exception) {
+      escaped = exception.what();
+    } catch (...) {
+      escaped = "an exception of unknown type";
+    }
   }
-  trace_.Add(nlohmann::ordered_json{{"command", cmd}, {"result", result}});
+  nlohmann::ordered_json command{{"command", cmd}};
+  if (!escaped.empty()) {
+    result = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    command["call"] = "EntryPointFunc";
+    Misuse(command, "exception escaped the entry point: " + escaped);
+    command.erase("call");
+  }
+  command["result"] = result;
+  trace_.Add(std::move(command));
 
   // The host keeps what the effect left for it.
   if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
