@@ -5,7 +5,7 @@ one export, the two resources and the property list's 290 bytes, the imports
 a bare Windows machine satisfies, and what the module carries inside.
 
 Environment: TOVANE_WINDOWS_BUILD_DIR (the cross-build directory that holds
-TovaneParvolith.aex), LLVM_NM (tool path).
+TovaneParvolith.aex), LLVM_NM and LLVM_OBJDUMP (tool paths).
 """
 
 import os
@@ -18,6 +18,7 @@ import pefile
 HERE = os.path.dirname(os.path.abspath(__file__))
 MODULE = os.path.join(os.environ["TOVANE_WINDOWS_BUILD_DIR"], "TovaneParvolith.aex")
 LLVM_NM = os.environ.get("LLVM_NM", "llvm-nm")
+LLVM_OBJDUMP = os.environ.get("LLVM_OBJDUMP", "llvm-objdump")
 
 RT_MANIFEST = 24
 LANG_EN_US = 1033
@@ -98,6 +99,17 @@ class AexModuleTest(unittest.TestCase):
         # IsEmptyRect and IsEdgePixel serve the AEFX helpers of the macOS bundle.
         self.assertNotIn("IsEmptyRect", defined)
         self.assertNotIn("IsEdgePixel", defined)
+
+    def test_missing_suite_is_thrown_as_long(self):
+        # The Windows A_long is `long`: the thrower must hand __cxa_throw the
+        # type_info of long (_ZTIl), which is what EntryPointFunc catches.
+        thrower = "_ZNK17AEGP_SuiteHandler17MissingSuiteErrorEv"
+        listing = subprocess.run([LLVM_OBJDUMP, "-d", "--no-show-raw-insn", f"--disassemble-symbols={thrower}",
+                                  MODULE], check=True, capture_output=True, text=True).stdout
+        self.assertIn("<__cxa_throw>", listing, f"{thrower} throws nothing:\n{listing}")
+        self.assertRegex(listing, r"<(\.refptr\.)?_ZTIl>", "the thrown type is not long")
+        self.assertNotRegex(listing, r"<(\.refptr\.)?_ZTIi>", "int is thrown, which the Windows build does not catch")
+        self.assertIn("$516", listing)
 
 
 if __name__ == "__main__":
