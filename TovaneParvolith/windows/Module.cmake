@@ -26,13 +26,11 @@ add_custom_command(
 target_sources(TovaneParvolith PRIVATE
   ${_tovane_win_dir}/TovaneParvolith.def
   ${_tovane_win_dir}/TovaneParvolith.rc)
-# The resource compiler reads both files by name; neither is a header that
-# dependency scanning would find.
+# The resource compiler finds both files through its include path, and reads
+# them by name; neither is a header that dependency scanning would find.
 set_source_files_properties(${_tovane_win_dir}/TovaneParvolith.rc PROPERTIES
+  INCLUDE_DIRECTORIES "${_tovane_win_out};${_tovane_win_dir}"
   OBJECT_DEPENDS "${_tovane_pipl};${_tovane_win_dir}/TovaneParvolith.manifest")
-target_include_directories(TovaneParvolith PRIVATE
-  $<$<COMPILE_LANGUAGE:RC>:${_tovane_win_out}>
-  $<$<COMPILE_LANGUAGE:RC>:${_tovane_win_dir}>)
 
 set_target_properties(TovaneParvolith PROPERTIES
   PREFIX ""
