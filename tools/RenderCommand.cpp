@@ -54,16 +54,21 @@ class EffectRun {
 
   // False with a message when setup failed.
   bool Start(std::string& problem) {
-    const PF_Err setup = session_.GlobalSetup();
-    const PF_Err params = setup == PF_Err_NONE ? session_.ParamsSetup() : PF_Err_NONE;
-    const PF_Err ui = setup == PF_Err_NONE && params == PF_Err_NONE
-                          ? session_.UpdateParamsUI(host_.settings().time_type)
-                          : PF_Err_NONE;
-    started_ = setup == PF_Err_NONE;
-    if (setup != PF_Err_NONE) problem = "global setup failed with error " + std::to_string(setup);
-    else if (params != PF_Err_NONE) problem = "params setup failed with error " + std::to_string(params);
-    else if (ui != PF_Err_NONE) problem = "update params UI failed with error " + std::to_string(ui);
-    return problem.empty();
+    PF_Err err = session_.GlobalSetup();
+    started_ = err == PF_Err_NONE;
+    if (err != PF_Err_NONE) {
+      problem = "global setup failed with error " + std::to_string(err);
+      return false;
+    }
+    if ((err = session_.ParamsSetup()) != PF_Err_NONE) {
+      problem = "params setup failed with error " + std::to_string(err);
+      return false;
+    }
+    if ((err = session_.UpdateParamsUI(host_.settings().time_type)) != PF_Err_NONE) {
+      problem = "update params UI failed with error " + std::to_string(err);
+      return false;
+    }
+    return true;
   }
 
   hostsim::FrameResult Render(const A_Time& comp_time) { return session_.RenderFrameAtCompTime(comp_time); }
