@@ -98,11 +98,14 @@ ImageView ReadImageHeaders(const Bytes& image) {
   return view;
 }
 
-std::size_t FileOffset(const ImageView& view, std::uint32_t rva, std::uint32_t length) {
+// Where `length` bytes at an address lie in the file; throws unless they lie
+// wholly inside one section's file data and inside the file.
+std::size_t FileOffset(const Bytes& image, const ImageView& view, std::uint32_t rva, std::uint32_t length) {
   for (const Section& s : view.sections) {
     const std::uint64_t span = std::max(s.virtual_size, s.raw_size);
     if (rva >= s.rva && rva - s.rva < span) {
-      if (std::uint64_t{rva - s.rva} + length > s.raw_size) break;
+      const std::uint64_t end_in_section = std::uint64_t{rva - s.rva} + length;
+      if (end_in_section > s.raw_size || std::uint64_t{s.raw_offset} + end_in_section > image.size()) break;
       return s.raw_offset + (rva - s.rva);
     }
   }
@@ -181,7 +184,7 @@ std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& t
   const ImageView view = ReadImageHeaders(image);
   std::vector<PeResource> found;
   if (view.resource_rva == 0) return found;
-  const std::size_t root = FileOffset(view, view.resource_rva, 16);
+  const std::size_t root = FileOffset(image, view, view.resource_rva, 16);
   for (const DirectoryEntry& type_entry : ReadDirectory(image, root, 0)) {
     if (!type_entry.named || type_entry.name != type || !type_entry.subdirectory) continue;
     for (const DirectoryEntry& id_entry : ReadDirectory(image, root, type_entry.target)) {
@@ -191,7 +194,7 @@ std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& t
         const std::size_t entry = root + language.target;
         const std::uint32_t rva = LeU32(image, entry, "resource data entry");
         const std::uint32_t size = LeU32(image, entry + 4, "resource data entry");
-        const std::size_t start = FileOffset(view, rva, size);
+        const std::size_t start = FileOffset(image, view, rva, size);
         PeResource resource;
         resource.language = language.id;
         resource.code_page = LeU32(image, entry + 8, "resource data entry");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -195,15 +196,20 @@ TEST(PiplReader, DamagedModuleIsAFormatErrorOrHasNoList) {
     } catch (const pipl::FormatError&) {
     }
   }
-  // Every 4-byte field of the headers and the start of the resource section,
-  // set to a huge value in turn.
-  for (std::size_t offset = 0; offset + 4 <= std::min<std::size_t>(image.size(), 1024); offset += 4) {
-    pipl::Bytes lying = image;
+  // Every 4-byte word of the file set to a huge value in turn: header
+  // fields, section table, resource directories and data entries.
+  pipl::Bytes lying = image;
+  for (std::size_t offset = 0; offset + 4 <= lying.size(); offset += 4) {
+    std::uint8_t saved[4];
+    std::copy_n(lying.begin() + static_cast<std::ptrdiff_t>(offset), 4, saved);
     PutLe32(lying, offset, 0xFFFFFFF0u);
     try {
-      pipl::FindPeResources(lying, "PIPL", 16000);
+      for (const pipl::PeResource& resource : pipl::FindPeResources(lying, "PIPL", 16000)) {
+        EXPECT_LE(resource.data.size(), lying.size()) << "word at " << offset;
+      }
     } catch (const pipl::FormatError&) {
     }
+    std::copy_n(saved, 4, lying.begin() + static_cast<std::ptrdiff_t>(offset));
   }
 }
 
