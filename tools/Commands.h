@@ -18,6 +18,9 @@ void AddPiplCommand(CLI::App& app);
 // `render`: renders frames of a scene file.
 void AddRenderCommand(CLI::App& app);
 
+// `validate`: runs the validator's checks against a build of the module.
+void AddValidateCommand(CLI::App& app);
+
 // The effect module the commands load unless --module names another: the
 // one this build produced, when the build knows it.
 std::string DefaultModulePath();

@@ -22,6 +22,9 @@ int main(int argc, char** argv) {
 #if defined(TOVANE_HAVE_RENDER_COMMAND)
   AddRenderCommand(app);
 #endif
+#if defined(TOVANE_HAVE_VALIDATE_COMMAND)
+  AddValidateCommand(app);
+#endif
 
   CLI11_PARSE(app, argc, argv);
   return 0;

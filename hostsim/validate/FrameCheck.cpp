@@ -1,0 +1,281 @@
+#include "FrameCheck.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "CheckContext.h"
+#include "PlacementRules.h"
+
+namespace hostsim::validate {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The call entries traced since entry `from`.
+std::vector<Json> CallsSince(const Host& host, std::size_t from) {
+  std::vector<Json> calls;
+  const auto& entries = host.trace().entries();
+  for (std::size_t i = from; i < entries.size(); ++i) {
+    if (entries[i].contains("call")) calls.push_back(entries[i]);
+  }
+  return calls;
+}
+
+bool RectFromJson(const Json& value, PF_LRect* rect) {
+  if (!value.is_array() || value.size() != 4) return false;
+  *rect = PF_LRect{value[0].get<A_long>(), value[1].get<A_long>(), value[2].get<A_long>(), value[3].get<A_long>()};
+  return true;
+}
+
+bool SameRect(const PF_LRect& a, const PF_LRect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+std::string Code(PF_Err err) { return std::to_string(static_cast<long long>(err)); }
+
+const LayerModel* FindLayer(const CompositionModel& comp, A_long id) {
+  for (const LayerModel& layer : comp.layers) {
+    if (layer.id == id) return &layer;
+  }
+  return nullptr;
+}
+
+void CheckPreRender(Session& session, A_long current_time, const std::vector<Json>& calls,
+                    const PF_PreRenderOutput& output, const std::string& label, std::vector<std::string>& failures) {
+  Host& host = session.host();
+  const std::string where = label + ", SmartPreRender: ";
+
+  // The four values the render pass needs, read at the current time.
+  std::vector<A_long> read;
+  for (const Json& call : calls) {
+    if (call["call"] != "checkout_param" || call["result"] != 0) continue;
+    read.push_back(call["index"].get<A_long>());
+    if (call["time"].get<A_long>() != current_time || call["time_scale"].get<A_u_long>() != host.composition().time_scale) {
+      failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read at " +
+                         call["time"].dump() + "/" + call["time_scale"].dump() + " instead of the current time " +
+                         std::to_string(current_time) + "/" + std::to_string(host.composition().time_scale));
+    }
+  }
+  if (read != std::vector<A_long>{1, 3, 4, 5}) {
+    std::string got;
+    for (A_long index : read) got += (got.empty() ? "" : ", ") + std::to_string(index);
+    failures.push_back(where + "read parameters [" + got + "] instead of [1, 3, 4, 5]");
+  }
+
+  std::vector<Json> layer_calls;
+  for (const Json& call : calls) {
+    if (call["call"] == "checkout_layer") layer_calls.push_back(call);
+  }
+  if (layer_calls.size() != 1) {
+    failures.push_back(where + "declared the input " + std::to_string(layer_calls.size()) + " times instead of once");
+    return;
+  }
+  const Json& layer = layer_calls.front();
+  const PF_LRect expected_rect{0, 0, RequestedSide(host.layer_width(), host.downsample_x()),
+                               RequestedSide(host.layer_height(), host.downsample_y())};
+  PF_LRect asked{};
+  if (layer["index"] != 0 || layer["checkout_id"] != 0) {
+    failures.push_back(where + "declared parameter " + layer["index"].dump() + " under checkout id " +
+                       layer["checkout_id"].dump() + " instead of the input (0) under id 0");
+  }
+  if (!RectFromJson(layer["rect"], &asked) || !SameRect(asked, expected_rect)) {
+    std::ostringstream why;
+    why << where << "asked for the input rectangle " << layer["rect"].dump() << " instead of "
+        << RectText(expected_rect) << " (layer " << host.layer_width() << " x " << host.layer_height()
+        << " at " << host.downsample_x().num << "/" << host.downsample_x().den << " x "
+        << host.downsample_y().num << "/" << host.downsample_y().den << ")";
+    failures.push_back(why.str());
+  }
+  if (layer["preserve_rgb_of_zero_alpha"] != 1) {
+    failures.push_back(where + "did not ask to keep the colour of zero-alpha pixels");
+  }
+  const PF_RenderRequest request = session.output_request();
+  if (layer.value("field", -1) != request.field || layer.value("channel_mask", -1) != request.channel_mask) {
+    failures.push_back(where + "changed the field or channel mask of the host's request");
+  }
+  if (layer["time"].get<A_long>() != current_time) {
+    failures.push_back(where + "declared the input at " + layer["time"].dump() + " instead of " +
+                       std::to_string(current_time));
+  }
+  if (layer["result"] != 0) return;
+
+  PF_LRect input_result{};
+  RectFromJson(layer["result_rect"], &input_result);
+  PF_LRect expected_result{0, 0, 0, 0};  // the host's output rectangles start empty
+  UnionInto(input_result, &expected_result);
+  if (!SameRect(output.result_rect, expected_result)) {
+    failures.push_back(where + "reported the result rectangle " + RectText(output.result_rect) + " instead of " +
+                       RectText(expected_result));
+  }
+  if (!SameRect(output.max_result_rect, expected_result)) {
+    failures.push_back(where + "reported the maximum result rectangle " + RectText(output.max_result_rect) +
+                       " instead of " + RectText(expected_result));
+  }
+  if ((output.flags & PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS) == 0) {
+    failures.push_back(where + "did not declare that it may return extra pixels");
+  }
+  if (output.pre_render_data == nullptr) failures.push_back(where + "left no pre-render data");
+}
+
+void CheckRender(Session& session, const std::vector<Json>& calls, const std::string& label,
+                 std::vector<std::string>& failures, FrameRun& run) {
+  Host& host = session.host();
+  const std::string where = label + ", SmartRender: ";
+  const EffectSettings& settings = host.settings();
+  const CompositionModel& comp = host.composition();
+
+  std::vector<Json> copies;
+  const Json* conversion = nullptr;
+  const Json* layer_checkout = nullptr;
+  for (const Json& call : calls) {
+    if (call["call"] == "copy") copies.push_back(call);
+    if (call["call"] == "AEGP_ConvertCompToLayerTime" && conversion == nullptr) conversion = &call;
+    if (call["call"] == "checkout_param" && call["index"] == 2 && layer_checkout == nullptr) layer_checkout = &call;
+  }
+  run.copies = static_cast<int>(copies.size());
+  if (run.render != PF_Err_NONE) return;
+  if (copies.size() != 1) {
+    failures.push_back(where + "copied " + std::to_string(copies.size()) + " times instead of once");
+    return;
+  }
+  const Json& copy = copies.front();
+  const LayerModel* chosen = settings.layer != 0 ? FindLayer(comp, settings.layer) : nullptr;
+
+  if (chosen == nullptr) {
+    if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
+      failures.push_back(where + "with no layer chosen, copied " + copy["src_rect"].dump() + " to " +
+                         copy["dst_rect"].dump() + " instead of the whole input to the whole output");
+    }
+    return;
+  }
+
+  // The source time, from the chosen layer's in-point and duration.
+  SourceTimeInputs inputs;
+  inputs.in_point = chosen->in_point;
+  inputs.duration = chosen->duration;
+  inputs.frame_rate = comp.frame_rate;
+  inputs.time_type = settings.time_type;
+  inputs.percent_fixed = host.ParamValue(4).u.fd.value;
+  inputs.seconds = host.ParamValue(5).u.fs_d.value;
+  inputs.time_scale = comp.time_scale;
+  const A_Time expected_time = SourceCompTime(inputs);
+  if (conversion == nullptr) {
+    failures.push_back(where + "never converted the source time to the effect layer's time");
+    return;
+  }
+  const Json& comp_time = (*conversion)["comp_time"];
+  if (comp_time.is_null() || comp_time["value"].get<A_long>() != expected_time.value ||
+      comp_time["scale"].get<A_u_long>() != expected_time.scale) {
+    std::ostringstream why;
+    why << where << "asked for the composition time " << comp_time.dump() << " instead of " << expected_time.value
+        << "/" << expected_time.scale << " (in-point " << chosen->in_point.value << "/" << chosen->in_point.scale
+        << ", duration " << chosen->duration.value << "/" << chosen->duration.scale << ", " << comp.frame_rate
+        << " fps, Time Type " << settings.time_type << ", Time(%) " << inputs.percent_fixed << "/65536, Time(sec) "
+        << inputs.seconds << ")";
+    failures.push_back(why.str());
+  }
+  if (layer_checkout == nullptr) {
+    failures.push_back(where + "never checked out the chosen layer");
+    return;
+  }
+  if ((*conversion)["result"] == 0) {
+    const A_long layer_time = (*conversion)["layer_time"]["value"].get<A_long>();
+    if ((*layer_checkout)["time"].get<A_long>() != layer_time ||
+        (*layer_checkout)["time_scale"].get<A_u_long>() != comp.time_scale) {
+      failures.push_back(where + "checked out the chosen layer at " + (*layer_checkout)["time"].dump() + "/" +
+                         (*layer_checkout)["time_scale"].dump() + " instead of the converted time " +
+                         std::to_string(layer_time) + "/" + std::to_string(comp.time_scale));
+    }
+  }
+
+  const A_long expected_lw = RequestedSide(chosen->width, host.downsample_x());
+  const A_long expected_lh = RequestedSide(chosen->height, host.downsample_y());
+  if ((*layer_checkout)["frame"].is_null() || expected_lw <= 0 || expected_lh <= 0) {
+    if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
+      failures.push_back(where + "with no pixels of the chosen layer at that time, copied " + copy["src_rect"].dump() +
+                         " to " + copy["dst_rect"].dump() + " instead of passing the input through");
+    }
+    return;
+  }
+  if (!copy.contains("src_size") || !copy.contains("dst_size")) {
+    failures.push_back(where + "copied with a null world");
+    return;
+  }
+  const A_long lw = copy["src_size"][0].get<A_long>();
+  const A_long lh = copy["src_size"][1].get<A_long>();
+  const A_long ow = copy["dst_size"][0].get<A_long>();
+  const A_long oh = copy["dst_size"][1].get<A_long>();
+  if (lw != expected_lw || lh != expected_lh) {
+    failures.push_back(where + "copied from a " + std::to_string(lw) + " x " + std::to_string(lh) +
+                       " world instead of the chosen layer's " + std::to_string(expected_lw) + " x " +
+                       std::to_string(expected_lh) + " frame");
+    return;
+  }
+  run.placed = true;
+  const Placement expected = PlaceByMode(settings.mode, lw, lh, ow, oh);
+  PF_LRect src{}, dst{};
+  const bool src_ok = RectFromJson(copy["src_rect"], &src) && SameRect(src, expected.src);
+  const bool dst_ok = RectFromJson(copy["dst_rect"], &dst) && SameRect(dst, expected.dst);
+  if (!src_ok || !dst_ok) {
+    std::ostringstream why;
+    why << where << "Mode " << settings.mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x "
+        << oh << " output copied " << copy["src_rect"].dump() << " to " << copy["dst_rect"].dump()
+        << " instead of " << RectText(expected.src) << " to " << RectText(expected.dst);
+    failures.push_back(why.str());
+  }
+}
+
+}  // namespace
+
+FrameRun RenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
+                             std::vector<std::string>& failures, const FrameExpectation& expected) {
+  Host& host = session.host();
+  FrameRun run;
+
+  PF_PreRenderOutput output;
+  std::memset(&output, 0, sizeof(output));
+  std::size_t mark = host.trace().entries().size();
+  run.pre_render = session.SmartPreRender(current_time, &output);
+  const std::vector<Json> pre_calls = CallsSince(host, mark);
+  if (run.pre_render != expected.pre_render) {
+    failures.push_back(label + ", SmartPreRender returned " + Code(run.pre_render) + " instead of " +
+                       Code(expected.pre_render));
+  }
+  ExpectCleanCommand(host, label + ", SmartPreRender", failures);
+  if (run.pre_render == PF_Err_NONE) CheckPreRender(session, current_time, pre_calls, output, label, failures);
+
+  if (run.pre_render == PF_Err_NONE) {
+    mark = host.trace().entries().size();
+    run.render = session.SmartRender(current_time, output.pre_render_data, output.result_rect);
+    run.rendered = true;
+    run.output = host.TakeOutputWorld();
+    const std::vector<Json> render_calls = CallsSince(host, mark);
+    if (run.render != expected.render) {
+      failures.push_back(label + ", SmartRender returned " + Code(run.render) + " instead of " +
+                         Code(expected.render));
+    }
+    ExpectCleanCommand(host, label + ", SmartRender", failures);
+    CheckRender(session, render_calls, label, failures, run);
+  }
+  host.FreePreRenderData(&output);
+  for (const std::string& misuse : TakeMisuse(host)) failures.push_back(label + ": " + misuse);
+  return run;
+}
+
+std::uint64_t WorldDigest(const PixelWorld* world) {
+  std::uint64_t hash = 1469598103934665603ull;
+  auto mix = [&hash](const unsigned char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  };
+  if (world == nullptr) return 0;
+  const A_long size[2] = {world->width(), world->height()};
+  mix(reinterpret_cast<const unsigned char*>(size), sizeof(size));
+  const std::size_t row_bytes = static_cast<std::size_t>(world->width()) * BytesPerPixel(world->depth());
+  for (A_long y = 0; y < world->height() && world->world().data != nullptr; ++y) {
+    mix(world->Row<unsigned char>(y), row_bytes);
+  }
+  return hash;
+}
+
+}  // namespace hostsim::validate

@@ -1,0 +1,173 @@
+// Rendering as a host does it: many frames in random order of modes, time
+// types, depths and resolutions, and the same frames from several threads.
+
+#include <array>
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "Checks.h"
+
+namespace hostsim::validate {
+
+namespace {
+
+const PF_RationalScale kDownsamples[] = {{1, 1}, {1, 2}, {1, 3}, {2, 3}, {1, 4}};
+const BitDepth kDepths[] = {BitDepth::k8, BitDepth::k16, BitDepth::k32};
+
+struct FramePlan {
+  A_long current_time = 0;
+  A_long mode = 2;
+  A_long time_type = 1;
+  double percent = 0;
+  double seconds = 0;
+  A_long chosen = 0;
+  BitDepth depth = BitDepth::k8;
+  PF_RationalScale downsample_x{1, 1};
+  PF_RationalScale downsample_y{1, 1};
+
+  std::string Label(int index) const {
+    std::ostringstream out;
+    out << "frame " << index << " (time " << current_time << ", Mode " << mode << ", Time Type " << time_type
+        << ", Time(%) " << percent << ", Time(sec) " << seconds << ", layer " << chosen << ", "
+        << static_cast<int>(depth) << " bpc, downsample " << downsample_x.num << "/" << downsample_x.den << " x "
+        << downsample_y.num << "/" << downsample_y.den << ")";
+    return out.str();
+  }
+};
+
+FramePlan RandomFrame(std::mt19937& random) {
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  FramePlan plan;
+  plan.current_time = pick(600);
+  plan.mode = 1 + pick(4);
+  plan.time_type = 1 + pick(2);
+  plan.percent = pick(10001) / 100.0;
+  plan.seconds = pick(2001) / 100.0;
+  const A_long layers[] = {0, kCardLayer, kOtherSizeLayer, kEmptyLayer, kCardLayer};
+  plan.chosen = layers[pick(5)];
+  plan.depth = kDepths[pick(3)];
+  plan.downsample_x = kDownsamples[pick(5)];
+  // Mostly the same factor on both axes, as hosts do; sometimes not.
+  plan.downsample_y = pick(4) == 0 ? kDownsamples[pick(5)] : plan.downsample_x;
+  return plan;
+}
+
+void Apply(Host& host, const FramePlan& plan) {
+  EffectSettings& settings = host.settings();
+  settings.mode = plan.mode;
+  settings.time_type = plan.time_type;
+  settings.time_percent = plan.percent;
+  settings.time_sec = plan.seconds;
+  settings.layer = plan.chosen;
+  host.SetBitDepth(plan.depth);
+  host.SetDownsample(plan.downsample_x, plan.downsample_y);
+}
+
+}  // namespace
+
+void CheckRenderSequence(CheckContext& ctx) {
+  Host host(ctx.module());
+  Session session(host);
+  host.SetScene(StandardComposition(), StandardSettings(kCardLayer));
+  std::vector<std::string> failures;
+  if (!SetUpEffect(session, failures)) {
+    for (const std::string& f : failures) ctx.Fail(f);
+    return;
+  }
+  int frames = 0, placed = 0, passed_through = 0, updates = 0;
+  std::array<int, 5> by_mode{};
+  for (int i = 0; i < ctx.options().frames; ++i) {
+    const FramePlan plan = RandomFrame(ctx.random());
+    const A_long previous_time_type = host.settings().time_type;
+    Apply(host, plan);
+    // A host sends the visibility update after the user changes a parameter.
+    if (plan.time_type != previous_time_type || ctx.random()() % 4 == 0) {
+      const PF_Err err = session.UpdateParamsUI(plan.time_type);
+      ++updates;
+      if (err != PF_Err_NONE) failures.push_back(plan.Label(i) + ": UpdateParamsUI returned " + std::to_string(err));
+      ExpectCleanCommand(host, plan.Label(i) + ", UpdateParamsUI", failures);
+    }
+    const FrameRun run = RenderAndCheckFrame(session, plan.current_time, plan.Label(i), failures);
+    ++frames;
+    run.placed ? ++placed : ++passed_through;
+    ++by_mode[static_cast<std::size_t>(plan.mode)];
+  }
+  const PF_Err setdown = session.GlobalSetdown();
+  if (setdown != PF_Err_NONE) failures.push_back("GlobalSetdown returned " + std::to_string(setdown));
+  if (!host.holdings().Empty()) failures.push_back("after GlobalSetdown the module still holds " + HeldText(host.holdings()));
+  for (const std::string& f : failures) ctx.Fail(f);
+  ctx.data()["frames"] = frames;
+  ctx.data()["placed"] = placed;
+  ctx.data()["passed_through"] = passed_through;
+  ctx.data()["visibility_updates"] = updates;
+  ctx.Summary(std::to_string(frames) + " frames (" + std::to_string(placed) + " placed, " +
+              std::to_string(passed_through) + " passed through; Modes 1-4: " + std::to_string(by_mode[1]) + "/" +
+              std::to_string(by_mode[2]) + "/" + std::to_string(by_mode[3]) + "/" + std::to_string(by_mode[4]) +
+              ") and " + std::to_string(updates) + " visibility updates");
+}
+
+void CheckConcurrentRender(CheckContext& ctx) {
+  const int threads = std::max(2, ctx.options().threads);
+  const int frames_per_thread = std::max(4, ctx.options().frames / threads);
+  std::vector<std::vector<FramePlan>> plans(static_cast<std::size_t>(threads));
+  for (auto& list : plans) {
+    for (int i = 0; i < frames_per_thread; ++i) {
+      FramePlan plan = RandomFrame(ctx.random());
+      if (plan.chosen == kEmptyLayer || plan.chosen == 0) plan.chosen = kCardLayer;  // frames with pixels to compare
+      list.push_back(plan);
+    }
+  }
+
+  // Each thread drives its own host over the one loaded module; a host is
+  // one effect instance, so this is what several render threads of one
+  // instance see: calls on the same code and the same statics at once.
+  auto render_all = [&ctx](const std::vector<FramePlan>& list, std::vector<std::uint64_t>& digests,
+                           std::vector<std::string>& failures, std::atomic<int>* start_gate, int parties) {
+    Host host(ctx.module());
+    Session session(host);
+    host.SetScene(StandardComposition(), StandardSettings(kCardLayer));
+    if (!SetUpEffect(session, failures)) return;
+    if (start_gate != nullptr) {
+      start_gate->fetch_add(1);
+      while (start_gate->load() < parties) std::this_thread::yield();
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      Apply(host, list[i]);
+      const FrameRun run = RenderAndCheckFrame(session, list[i].current_time, list[i].Label(static_cast<int>(i)), failures);
+      digests.push_back(WorldDigest(run.output.get()));
+    }
+    session.GlobalSetdown();
+  };
+
+  std::vector<std::vector<std::uint64_t>> alone(plans.size()), together(plans.size());
+  std::vector<std::vector<std::string>> failures(plans.size());
+  for (std::size_t t = 0; t < plans.size(); ++t) render_all(plans[t], alone[t], failures[t], nullptr, 0);
+
+  std::atomic<int> gate{0};
+  std::vector<std::thread> workers;
+  std::vector<std::vector<std::string>> thread_failures(plans.size());
+  for (std::size_t t = 0; t < plans.size(); ++t) {
+    workers.emplace_back([&, t] { render_all(plans[t], together[t], thread_failures[t], &gate, threads); });
+  }
+  for (std::thread& worker : workers) worker.join();
+
+  int compared = 0;
+  for (std::size_t t = 0; t < plans.size(); ++t) {
+    for (const std::string& f : failures[t]) ctx.Fail("alone: " + f);
+    for (const std::string& f : thread_failures[t]) ctx.Fail("thread " + std::to_string(t) + ": " + f);
+    for (std::size_t i = 0; i < plans[t].size() && i < together[t].size() && i < alone[t].size(); ++i) {
+      ++compared;
+      if (together[t][i] != alone[t][i]) {
+        ctx.Fail("thread " + std::to_string(t) + ", " + plans[t][i].Label(static_cast<int>(i)) +
+                 ": the output differs from the same frame rendered on one thread");
+      }
+    }
+  }
+  ctx.data()["threads"] = threads;
+  ctx.data()["frames_compared"] = compared;
+  ctx.Summary(std::to_string(threads) + " threads, " + std::to_string(compared) +
+              " frames compared with their single-threaded renders");
+}
+
+}  // namespace hostsim::validate

@@ -1,0 +1,216 @@
+#include "Validator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+
+#include "Checks.h"
+#include "Module.h"
+
+namespace hostsim::validate {
+
+namespace {
+
+using CheckFunction = void (*)(CheckContext&);
+
+struct Entry {
+  CheckInfo info;
+  CheckFunction run;
+};
+
+const std::vector<Entry>& Entries() {
+  static const std::vector<Entry> entries = {
+      {{"ignored-commands",
+        "Commands the effect does not handle (the classic render among them, and codes above 24 or negative) "
+        "return 0, call nothing and leave the output record as it was"},
+       CheckIgnoredCommands},
+      {{"lifecycle-order",
+        "Global setup, params setup, update-params-UI after each parameter change, About, a frame and global "
+        "setdown each return 0, announce and declare what the host expects, and leave nothing held"},
+       CheckLifecycleOrder},
+      {{"property-list-agrees",
+        "The version and flag words global setup announces equal those of the module's property list"},
+       CheckPropertyList},
+      {{"render-sequence",
+        "Pre-render/render pairs of many frames, in random order of modes, time types, 8/16/32-bit depths and "
+        "downsample factors, between visibility updates: every pass returns 0, asks for the whole input, copies "
+        "the rectangles the placement rules give at the source time the rules give, and leaves nothing held"},
+       CheckRenderSequence},
+      {{"fault-sweep",
+        "Every host call made on the normal runs of every handler fails in turn: the command returns the code "
+        "it is meant to, does not crash, and leaves nothing held"},
+       CheckFaultSweep},
+      {{"suite-refusal",
+        "Every suite each handler acquires is refused in turn, with an error and as a null suite, and the basic "
+        "suite is missing: the command returns 516 and gives back every suite it did acquire"},
+       CheckSuiteRefusal},
+      {{"parameter-fuzz",
+        "Random and extreme parameter values and scene geometry (popups outside their lists, sliders at and "
+        "beyond their ends, layers from 0 x 0 to 8192 x 8192, zero and negative in-points and durations, frame "
+        "rate 0, time scales 1 to 2^31-1): no crash, and the rectangles and source time the rules give"},
+       CheckParameterFuzz},
+      {{"concurrent-render",
+        "Several threads render different frames on one loaded module at once: every frame equals its "
+        "single-threaded render"},
+       CheckConcurrentRender},
+  };
+  return entries;
+}
+
+const char* kModuleLoads = "module-loads";
+
+}  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kPass: return "pass";
+    case Outcome::kFail: return "fail";
+    case Outcome::kSkip: return "skip";
+    case Outcome::kCrash: return "crash";
+  }
+  return "?";
+}
+
+const std::vector<CheckInfo>& Catalogue() {
+  static const std::vector<CheckInfo> catalogue = [] {
+    std::vector<CheckInfo> all = {{kModuleLoads, "The module opens with this platform's loader and exports EntryPointFunc"}};
+    for (const Entry& entry : Entries()) all.push_back(entry.info);
+    return all;
+  }();
+  return catalogue;
+}
+
+CheckResult RunCheck(const std::string& id, const Module& module, const Options& options) {
+  const auto started = std::chrono::steady_clock::now();
+  CheckContext ctx(module, options, id);
+  const auto found = std::find_if(Entries().begin(), Entries().end(), [&](const Entry& e) { return e.info.id == id; });
+  if (found == Entries().end()) {
+    ctx.Fail("no check has the id \"" + id + "\"");
+    return ctx.result();
+  }
+  ctx.result().description = found->info.description;
+  try {
+    found->run(ctx);
+  } catch (const std::exception& failure) {
+    ctx.Fail(std::string("the check stopped with an exception: ") + failure.what());
+  }
+  CheckResult result = ctx.result();
+  if (result.outcome == Outcome::kPass && !result.failures.empty()) result.outcome = Outcome::kFail;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return result;
+}
+
+Report Validate(const Options& options) {
+  Report report;
+  report.module_path = options.module_path;
+  report.seed = options.seed;
+
+  auto skipped = [&](const std::string& id, std::string* reason) {
+    for (const auto& [skip_id, skip_reason] : options.skip) {
+      if (skip_id == id) {
+        *reason = skip_reason.empty() ? "left out on request" : skip_reason;
+        return true;
+      }
+    }
+    if (!options.only.empty() && std::find(options.only.begin(), options.only.end(), id) == options.only.end()) {
+      *reason = "not selected";
+      return true;
+    }
+    return false;
+  };
+  auto info_of = [](const std::string& id) {
+    for (const CheckInfo& info : Catalogue()) {
+      if (info.id == id) return info;
+    }
+    return CheckInfo{id, ""};
+  };
+
+  CheckResult loads;
+  loads.id = kModuleLoads;
+  loads.description = info_of(kModuleLoads).description;
+  std::unique_ptr<Module> module;
+  try {
+    module = std::make_unique<Module>(options.module_path);
+    loads.summary = options.module_path;
+  } catch (const std::exception& failure) {
+    loads.outcome = Outcome::kFail;
+    loads.failures.push_back(failure.what());
+  }
+  report.results.push_back(loads);
+
+  for (const Entry& entry : Entries()) {
+    std::string reason;
+    if (skipped(entry.info.id, &reason) || !module) {
+      CheckResult result;
+      result.id = entry.info.id;
+      result.description = entry.info.description;
+      result.outcome = Outcome::kSkip;
+      result.skip_reason = module ? reason : "the module did not load";
+      report.results.push_back(result);
+      continue;
+    }
+    report.results.push_back(RunCheck(entry.info.id, *module, options));
+  }
+  return report;
+}
+
+bool Report::Passed() const { return Count(Outcome::kFail) == 0 && Count(Outcome::kCrash) == 0; }
+
+int Report::Count(Outcome outcome) const {
+  return static_cast<int>(std::count_if(results.begin(), results.end(),
+                                        [outcome](const CheckResult& r) { return r.outcome == outcome; }));
+}
+
+nlohmann::ordered_json Report::ToJson() const {
+  nlohmann::ordered_json checks = nlohmann::ordered_json::array();
+  for (const CheckResult& r : results) {
+    nlohmann::ordered_json check{{"id", r.id}, {"description", r.description}, {"outcome", OutcomeName(r.outcome)}};
+    if (!r.summary.empty()) check["summary"] = r.summary;
+    if (!r.skip_reason.empty()) check["skip_reason"] = r.skip_reason;
+    check["failures"] = r.failures;
+    check["data"] = r.data;
+    check["seconds"] = r.seconds;
+    checks.push_back(check);
+  }
+  return nlohmann::ordered_json{{"module", module_path},
+                                {"seed", seed},
+                                {"checks", checks},
+                                {"passed", Count(Outcome::kPass)},
+                                {"failed", Count(Outcome::kFail)},
+                                {"crashed", Count(Outcome::kCrash)},
+                                {"skipped", Count(Outcome::kSkip)},
+                                {"verdict", Passed() ? "pass" : "fail"}};
+}
+
+void Report::PrintText(std::ostream& out) const {
+  constexpr std::size_t kShownFailures = 20;
+  out << "validating " << module_path << "\nseed " << seed << " (repeat with --seed " << seed << ")\n\n";
+  for (const CheckResult& r : results) {
+    std::string tag = OutcomeName(r.outcome);
+    for (char& c : tag) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    out << tag << std::string(6 - std::min<std::size_t>(tag.size(), 5), ' ') << r.id;
+    if (r.outcome == Outcome::kSkip) {
+      out << " (" << r.skip_reason << ")\n";
+      continue;
+    }
+    out << "  [" << static_cast<int>(r.seconds * 1000) << " ms]\n      " << r.description << '\n';
+    if (!r.summary.empty()) out << "      " << r.summary << '\n';
+    for (std::size_t i = 0; i < r.failures.size() && i < kShownFailures; ++i) out << "      - " << r.failures[i] << '\n';
+    if (r.failures.size() > kShownFailures) {
+      out << "      ... and " << (r.failures.size() - kShownFailures) << " more (--json lists them all)\n";
+    }
+  }
+  out << "\n" << Count(Outcome::kPass) << " passed, " << Count(Outcome::kFail) << " failed, "
+      << Count(Outcome::kCrash) << " crashed, " << Count(Outcome::kSkip) << " skipped\n";
+  if (Passed()) {
+    out << "VERDICT: PASS\n";
+  } else {
+    std::string failed;
+    for (const CheckResult& r : results) {
+      if (r.outcome == Outcome::kFail || r.outcome == Outcome::kCrash) failed += (failed.empty() ? "" : ", ") + r.id;
+    }
+    out << "VERDICT: FAIL (" << failed << ")\n";
+  }
+}
+
+}  // namespace hostsim::validate

@@ -1,0 +1,85 @@
+// `tovane-host validate`: loads a build of the effect module and runs the
+// validator's checks against it, one line per check and a verdict, or the
+// same as JSON. Exits 1 when any check fails or crashes, 2 when the options
+// are wrong.
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "Validator.h"
+
+namespace {
+
+struct ValidateOptions {
+  hostsim::validate::Options run;
+  bool json = false;
+  bool list = false;
+  bool no_isolate = false;
+  std::vector<std::string> skip;  // "id" or "id=reason"
+};
+
+int RunValidate(ValidateOptions& options) {
+  using hostsim::validate::Catalogue;
+  if (options.list) {
+    for (const auto& info : Catalogue()) std::cout << info.id << "\n    " << info.description << '\n';
+    return 0;
+  }
+  for (const std::string& id : options.run.only) {
+    bool known = false;
+    for (const auto& info : Catalogue()) known = known || info.id == id;
+    if (!known) {
+      std::cerr << "validate: no check has the id \"" << id << "\" (see --list)\n";
+      return 2;
+    }
+  }
+  for (const std::string& item : options.skip) {
+    const std::size_t equals = item.find('=');
+    options.run.skip.emplace_back(item.substr(0, equals),
+                                  equals == std::string::npos ? std::string() : item.substr(equals + 1));
+  }
+  options.run.isolate = !options.no_isolate;
+  if (options.run.module_path.empty()) {
+    std::cerr << "validate: no module given and this build knows none (use --module)\n";
+    return 2;
+  }
+  if (!options.json) {
+    // Printed before anything runs, so a run that dies can still be repeated.
+    std::cout << "seed " << options.run.seed << '\n' << std::flush;
+  }
+  const hostsim::validate::Report report = hostsim::validate::Validate(options.run);
+  if (options.json) {
+    std::cout << report.ToJson().dump(2) << '\n';
+  } else {
+    report.PrintText(std::cout);
+  }
+  return report.Passed() ? 0 : 1;
+}
+
+}  // namespace
+
+void AddValidateCommand(CLI::App& app) {
+  auto options = std::make_shared<ValidateOptions>();
+  options->run.module_path = DefaultModulePath();
+  CLI::App* command = app.add_subcommand(
+      "validate", "Runs the conformance and robustness checks against a build of the effect module");
+  command->add_option("--module", options->run.module_path, "Effect module to validate")->capture_default_str();
+  command->add_option("--seed", options->run.seed, "Seed of every random choice (printed, so a run can be repeated)")
+      ->capture_default_str();
+  command->add_flag("--json", options->json, "Print the results as JSON instead of text");
+  command->add_flag("--list", options->list, "List the checks and what each checks, then exit");
+  command->add_option("--only", options->run.only, "Run only these checks (ids; repeatable)");
+  command->add_option("--skip", options->skip, "Leave out a check, as ID or ID=reason (repeatable)");
+  command->add_option("--frames", options->run.frames, "Frames of the render sequence")->capture_default_str();
+  command->add_option("--fuzz-cases", options->run.fuzz_cases, "Random scenes of the parameter fuzz")
+      ->capture_default_str();
+  command->add_option("--threads", options->run.threads, "Threads of the concurrent render")->capture_default_str();
+  command->add_flag("--no-isolate", options->no_isolate,
+                    "Run every case in this process (a crash then ends the run instead of being reported)");
+  command->callback([options] {
+    const int code = RunValidate(*options);
+    if (code != 0) throw CLI::RuntimeError(code);
+  });
+}
