@@ -27,10 +27,8 @@ using testing::FirstDifference;
 class ImageFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tovane_image_io_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testing::FreshTempDir(std::string("tovane_image_io_") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }

@@ -27,13 +27,9 @@ PF_Pixel8 As8(const PixelWorld& w, A_long x, A_long y) {
 
 class TempDir {
  public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("tovane_pixels_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
+  TempDir()
+      : path_(testing::FreshTempDir(std::string("tovane_pixels_") +
+                                    ::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
   ~TempDir() { fs::remove_all(path_); }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 #include <string>
@@ -11,6 +12,17 @@
 #include "PixelWorld.h"
 
 namespace hostsim::testing {
+
+// A fresh directory under the system's temporary one. The random part keeps
+// test runs of several build trees at once apart.
+inline std::filesystem::path FreshTempDir(const std::string& name) {
+  std::random_device random;
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / (name + "_" + std::to_string(random()) + std::to_string(random()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
 
 inline std::string Str(const PF_LRect& r) {
   std::ostringstream s;

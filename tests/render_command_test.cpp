@@ -13,6 +13,7 @@
 
 #include "ImageIO.h"
 #include "PixelSource.h"
+#include "pixel_test_util.h"
 
 namespace hostsim {
 namespace {
@@ -34,10 +35,8 @@ std::string Slurp(const fs::path& p) {
 class RenderCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tovane_render_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testing::FreshTempDir(std::string("tovane_render_") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
   void TearDown() override {
     if (!HasFailure()) fs::remove_all(dir_);
