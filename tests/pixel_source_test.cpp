@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -36,6 +37,36 @@ class TempDir {
  private:
   fs::path path_;
 };
+
+TEST(PixelWorld, RecordsDescribeTheMemoryAndConversionsClamp) {
+  for (BitDepth depth : kDepths) {
+    PixelWorld w(5, 3, depth, 2);
+    EXPECT_EQ(DepthOf(w.world()), depth);
+    EXPECT_EQ(w.world().rowbytes, static_cast<A_long>(7 * BytesPerPixel(depth)));
+    EXPECT_EQ(w.world().pix_aspect_ratio.num, 1);
+    EXPECT_EQ(w.world().pix_aspect_ratio.den, 1u);
+    const PF_PixelFloat start = w.Get(4, 2);
+    EXPECT_TRUE(start.alpha == 0 && start.red == 0 && start.green == 0 && start.blue == 0);
+    w.Set(4, 2, {std::nanf(""), 1.5f, -0.25f, 0.5f});
+    const PF_PixelFloat p = w.Get(4, 2);
+    if (depth == BitDepth::k32) {
+      EXPECT_EQ(p.red, 1.5f);  // float worlds keep values outside 0..1
+      EXPECT_EQ(p.green, -0.25f);
+    } else {
+      EXPECT_EQ(p.alpha, 0.0f);  // NaN
+      EXPECT_EQ(p.red, 1.0f);
+      EXPECT_EQ(p.green, 0.0f);
+      EXPECT_NEAR(p.blue, 0.5f, 1.0f / 255);
+    }
+  }
+  EXPECT_EQ(PixelWorld(4, 4, BitDepth::k16).world().world_flags & PF_WorldFlag_DEEP, PF_WorldFlag_DEEP);
+  EXPECT_EQ(PixelWorld(4, 4, BitDepth::k32).world().world_flags & PF_WorldFlag_FLOAT, PF_WorldFlag_FLOAT);
+  PixelWorld empty(0, 7, BitDepth::k8);
+  EXPECT_EQ(empty.world().data, nullptr);
+  EXPECT_THROW(PixelWorld(-1, 4, BitDepth::k8), std::invalid_argument);
+  // Row bytes must fit the record's 32-bit field.
+  EXPECT_THROW(PixelWorld(1 << 28, 1, BitDepth::k32), std::invalid_argument);
+}
 
 TEST(FrameCard, ColoursIdentifyEveryIndexModulo512EvenAfterFiltering) {
   std::set<std::tuple<int, int, int>> seen;
