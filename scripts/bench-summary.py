@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Prints the figures of one scripts/bench.sh run as ratios.
+
+Usage: bench-summary.py RUN_DIR SHARE_SOURCE
+RUN_DIR holds bench.json (Google Benchmark), ffmpeg.txt, objects.*.txt,
+frames.*.txt, render.time and perf.txt or callgrind.render.out.
+"""
+import importlib.util
+import json
+import os
+import re
+import subprocess
+import sys
+
+_spec = importlib.util.spec_from_file_location(
+    "callgrind_objects", os.path.join(os.path.dirname(os.path.abspath(__file__)), "callgrind-objects.py"))
+callgrind_objects = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(callgrind_objects)
+
+# Functions that move or clear pixels: the copy, and the zeroing of the
+# worlds the host lends.
+PIXEL_FUNCTIONS = re.compile(r"memset|memcpy|memmove|ScalingCopy|ScaledCopyFast|CopyAvx2|CopyPortable|ExactCopy|"
+                             r"SeparableCopy|PlanAxis|AxisTaps")
+
+run, share_source = sys.argv[1], sys.argv[2]
+
+
+def medians(path):
+    """Benchmark name (without aggregate suffix) -> its median entry, or the
+    plain entry when the run had no repetitions."""
+    out = {}
+    for b in json.load(open(path))["benchmarks"]:
+        name = b["name"]
+        if b.get("run_type") == "aggregate":
+            if b.get("aggregate_name") != "median":
+                continue
+            name = b["run_name"]
+        out[name] = b
+    return out
+
+
+def seconds(entry, which="real_time"):
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[entry["time_unit"]]
+    return entry[which] * scale
+
+
+b = medians(os.path.join(run, "bench.json"))
+print("Figures as ratios (medians of the repetitions; CPU time for throughput; the per-frame overhead is")
+print("the median frame's wall-clock time outside the host's pixel callbacks)")
+print()
+
+copy8 = b["BM_SameSizeCopy1080/8"]
+copy8_s = seconds(copy8)
+print("Effect overhead per frame through the substitute host, tracing off, less the host's copy")
+print("and the worlds it lends, against one 1920x1080 8-bit same-size copy (%.1f us):" % (copy8_s * 1e6))
+for name, e in b.items():
+    if not name.startswith("BM_EffectOverhead/"):
+        continue
+    m = re.search(r"w:(\d+)/h:(\d+)/lw:(\d+)/lh:(\d+)/mode:(\d+)", name)
+    w, h, lw, lh, mode = m.groups()
+    over = e["median_us"] * 1e-6 if "median_us" in e else seconds(e)
+    print("  %5sx%-5s (chosen layer %sx%s, mode %s): %7.2f us = %6.3f %% of the copy;"
+          " %d host calls (%d acquisitions, %d releases); the frame's own copy %.0f us"
+          % (w, h, lw, lh, mode, over * 1e6, 100.0 * over / copy8_s, e["host_calls"], e["acquisitions"],
+             e["releases"], e["copy_us"]))
+print()
+
+print("callgrind, instructions per frame (10 frames, collection inside the frame loop only):")
+for size in ("640x360", "1920x1080", "3840x2160"):
+    path = os.path.join(run, "callgrind.%s.out" % size)
+    if not os.path.exists(path):
+        continue
+    by_object, by_function = callgrind_objects.parse(path)
+    module = sum(c for ob, c in by_object.items() if ob and ob.endswith("TovaneParvolith.so"))
+    pixels = sum(c for (ob, fn), c in by_function.items() if fn and PIXEL_FUNCTIONS.search(fn))
+    total = sum(by_object.values())
+    calls = ""
+    for line in open(os.path.join(run, "frames.%s.txt" % size)):
+        if line.startswith("host calls per frame"):
+            calls = line.split()[-1]
+    print("  %-9s module's own code %6d; host and runtime besides pixels %8d; pixel work %11d (%s host calls)"
+          % (size, module // 10, (total - module - pixels) // 10, pixels // 10, calls))
+print()
+
+print("Same-size 1920x1080 copy against memcpy of the same bytes:")
+for d in (8, 16, 32):
+    c = b["BM_SameSizeCopy1080/%d" % d]["bytes_per_second"]
+    m = b["BM_Memcpy1080/%d" % d]["bytes_per_second"]
+    print("  %2d-bit: %6.1f GB/s vs memcpy %6.1f GB/s = %5.1f %%" % (d, c / 1e9, m / 1e9, 100.0 * c / m))
+print()
+
+ff = {}
+for line in open(os.path.join(run, "ffmpeg.txt")):
+    parts = line.split()
+    if len(parts) == 5 and parts[0] == "ffmpeg":
+        ff[(int(parts[1]), parts[2], parts[3])] = float(parts[4])
+print("Scaled copy, one thread, frames per second against FFmpeg's bilinear scaler:")
+for name, e in b.items():
+    m = re.match(r"BM_ScaledCopy/depth:(\d+)/sw:(\d+)/sh:(\d+)/dw:(\d+)/dh:(\d+)", name)
+    if not m:
+        continue
+    d, sw, sh, dw, dh = m.groups()
+    ours = e["items_per_second"]
+    theirs = ff.get((int(d), "%sx%s" % (sw, sh), "%sx%s" % (dw, dh)))
+    ratio = "%.2fx" % (ours / theirs) if theirs else "n/a"
+    print("  %2s-bit %4sx%-4s -> %4sx%-4s: %7.1f fps vs FFmpeg %7.1f fps = %s"
+          % (d, sw, sh, dw, dh, ours, theirs or 0.0, ratio))
+print()
+
+elapsed, user, system = (float(x) for x in open(os.path.join(run, "render.time")).read().split())
+print("tovane-host render, 60 frames of a 1080p 8-bit scene (\"Whole\", 1280x720 insert), PNG files written:")
+print("  %.1f frames per second wall clock, %.1f per CPU second" % (60 / elapsed, 60 / (user + system)))
+copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAvx2|CopyPortable|PlanAxis|AxisTaps|ExactCopy|"
+                          r"SeparableCopy|memmove|memcpy")
+if share_source == "perf":
+    share = 0.0
+    for line in open(os.path.join(run, "perf.txt")):
+        m = re.match(r"\s*([\d.]+)%\s+\[\.\]\s+(.*)", line)
+        if m and copy_pattern.search(m.group(2)):
+            share += float(m.group(1))
+    print("  share of its time in the copy (perf samples in the copy's functions and memcpy): %.1f %%" % share)
+elif share_source == "callgrind":
+    out = subprocess.run(["callgrind_annotate", "--inclusive=yes", os.path.join(run, "callgrind.render.out")],
+                         capture_output=True, text=True).stdout
+    total = copy = 0
+    for line in out.splitlines():
+        m = re.match(r"\s*([\d,]+)\s+\(.*\)\s+(.*)", line)
+        if not m:
+            continue
+        cost = int(m.group(1).replace(",", ""))
+        if "PROGRAM TOTALS" in m.group(2):
+            total = cost
+        elif "hostsim::ScalingCopy(" in m.group(2) and copy == 0:
+            copy = cost
+    if total:
+        print("  share of its instructions in the copy (callgrind, 3 frames): %.1f %%" % (100.0 * copy / total))

@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Self cost (instructions) per object file in a callgrind output file.
+
+Usage: callgrind-objects.py CALLGRIND_OUT [--functions N]
+Prints "<instructions> <object>" lines, largest first; with --functions, also
+the N costliest functions with their object.
+"""
+import collections
+import re
+import sys
+
+
+def parse(path):
+    names = {"ob": {}, "fn": {}}
+    by_object = collections.Counter()
+    by_function = collections.Counter()
+    ob = fn = None
+    skip_next_cost = False
+
+    def resolve(kind, text):
+        m = re.match(r"\((\d+)\)(?:\s+(.*))?$", text.strip())
+        if not m:
+            return text.strip()
+        ident, name = m.group(1), m.group(2)
+        if name is not None:
+            names[kind][ident] = name
+        return names[kind].get(ident, ident)
+
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if not line:
+                continue
+            if line.startswith("ob="):
+                ob = resolve("ob", line[3:])
+            elif line.startswith("fn="):
+                fn = resolve("fn", line[3:])
+            elif line.startswith("cob="):
+                resolve("ob", line[4:])
+            elif line.startswith("cfn=") or line.startswith("cfi=") or line.startswith("cfl="):
+                if line.startswith("cfn="):
+                    resolve("fn", line[4:])
+            elif line.startswith("calls="):
+                skip_next_cost = True  # the next cost line is the call's inclusive cost
+            elif line[0].isdigit() or line[0] in "+-*":
+                if skip_next_cost:
+                    skip_next_cost = False
+                    continue
+                parts = line.split()
+                if len(parts) >= 2:
+                    cost = int(parts[1])
+                    by_object[ob] += cost
+                    by_function[(ob, fn)] += cost
+    return by_object, by_function
+
+
+def main():
+    path = sys.argv[1]
+    top = int(sys.argv[3]) if len(sys.argv) > 3 and sys.argv[2] == "--functions" else 0
+    by_object, by_function = parse(path)
+    for ob, cost in by_object.most_common():
+        print(cost, ob)
+    if top:
+        print()
+        for (ob, fn), cost in by_function.most_common(top):
+            print(cost, fn, "[" + (ob or "?").rsplit("/", 1)[-1] + "]")
+
+
+if __name__ == "__main__":
+    main()
