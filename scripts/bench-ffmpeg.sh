@@ -2,8 +2,8 @@
 # FFmpeg's bilinear scaler on the sizes and depths of the host's scaled-copy
 # benchmarks, one thread. Each case is timed twice, reading the same raw
 # frame over and over, with and without the scale filter; the difference in
-# CPU time (user + system, so that other load on the machine does not count)
-# is the scaler's. Prints one line per case:
+# CPU time (user + system, so that other load on the machine does not count;
+# the least of three runs each) is the scaler's. Prints one line per case:
 #   ffmpeg <depth> <src w>x<src h> <dst w>x<dst h> <frames per second>
 # Usage: scripts/bench-ffmpeg.sh [work dir] [frames]
 set -euo pipefail
@@ -14,9 +14,12 @@ mkdir -p "$work"
 
 cpu_seconds() {
   # -benchmark prints "bench: utime=1.23s stime=0.45s rtime=..." at the end.
-  ffmpeg -hide_banner -nostdin -benchmark "$@" -f null - 2>&1 |
-    tr '\r' '\n' | sed -n 's/^bench: utime=\([0-9.]*\)s stime=\([0-9.]*\)s.*/\1 \2/p' |
-    awk '{ printf "%.6f\n", $1 + $2 }'
+  # The least of three runs: other load on the machine only ever adds.
+  for _ in 1 2 3; do
+    ffmpeg -hide_banner -nostdin -benchmark "$@" -f null - 2>&1 |
+      tr '\r' '\n' | sed -n 's/^bench: utime=\([0-9.]*\)s stime=\([0-9.]*\)s.*/\1 \2/p' |
+      awk '{ printf "%.6f\n", $1 + $2 }'
+  done | sort -n | head -1
 }
 
 for depth in 8 16 32; do

@@ -16,7 +16,7 @@ root=$PWD
 build=$root/build-bench
 out=$build/bench-run
 reps=5
-ffmpeg_frames=60
+ffmpeg_frames=40
 if [ "${1:-}" = "--quick" ]; then reps=1; ffmpeg_frames=20; fi
 
 # Lower priority for everything else on the machine is not ours to set, but

@@ -19,13 +19,19 @@ struct ScaledCopyGeometry {
   std::int64_t out_x, out_w, out_y, out_h;
 };
 
+// The widest vector registers the copy may use; it takes the widest the
+// processor has up to this. Every width gives the same pixels; tests run each.
+enum class VectorWidth {
+  k128,  // SSE2, which every x86-64 has
+  k256,  // AVX2
+  k512,  // AVX-512
+};
+
 // Writes the destination pixels of a copy whose rectangles differ in size.
 // src and dst must be usable worlds of one depth that do not share memory.
 // Returns false, writing nothing, for a case it leaves to the caller's own
-// path (a source world without pixels). wide_vectors lets it use AVX2 where
-// the processor has it; false keeps to the SSE2 every x86-64 has (tests run
-// both, since both must match the reference).
+// path (a source world without pixels).
 bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
-                    bool wide_vectors = true);
+                    VectorWidth widest = VectorWidth::k512);
 
 }  // namespace hostsim
