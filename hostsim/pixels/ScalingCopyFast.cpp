@@ -7,7 +7,7 @@
 
 #include "PixelWorld.h"
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
 #include <immintrin.h>
 #endif
 
@@ -176,8 +176,9 @@ using L = Lanes;
 }  // namespace portable
 
 // GCC compiles one region for AVX2 by pragma; other compilers keep to the
-// portable loops.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// portable loops, and so does Windows, where GCC cannot align the stack for
+// spilled AVX registers.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
 #define TOVANE_HAVE_AVX2_KERNELS 1
 #pragma GCC push_options
 #pragma GCC target("avx2")
