@@ -233,7 +233,7 @@ PropertyList ParsePropertyList(const Bytes& bytes) {
   } else if (bytes[0] == 0 && bytes[1] == 1) {
     list.big_endian = true;
   } else {
-    throw FormatError("header word is neither 1 little-endian nor 1 big-endian");
+    throw FormatError("not a property list: the header word is neither 1 little-endian nor 1 big-endian");
   }
   list.version = static_cast<std::int32_t>(ReadU32(bytes, 2, list.big_endian, "list version"));
   list.declared_count = static_cast<std::int32_t>(ReadU32(bytes, 6, list.big_endian, "property count"));

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The cross-built tovane-host.exe, run under Wine, loads the real
-TovaneParvolith.aex and drives it; what it reports must equal what the build
-machine's tovane-host reports for the build machine's module.
+TovaneParvolith.aex and drives it (lifecycle, renders of the four placement
+modes and of the demo, the validator); what it reports must equal what the
+build machine's tovane-host reports for the build machine's module.
 
     wine_host_test.py --init-prefix   creates the Wine prefix (test fixture)
     wine_host_test.py                 runs the comparisons
@@ -226,6 +227,24 @@ class WineHostTest(unittest.TestCase):
 
     def test_demo_contact_sheet_renders_alike(self):
         self.assert_renders_alike(self.both("render", "--module", "{module}", "--out", "{out}/demo"), "demo")
+
+    def test_validator_passes_alike(self):
+        # Under Wine the validator also reads the .aex's property list, and
+        # its suite refusals throw the module's `long` error through the
+        # MinGW runtime to EntryPointFunc's catch.
+        results = self.both("validate", "--module", "{module}", "--seed", "7", "--json")
+        checks = {}
+        for side, (code, lines, err, _, _) in results.items():
+            self.assertEqual(code, 0, f"{side} validation failed:\n" + "\n".join(lines) + err)
+            checks[side] = {c["id"]: c for c in json.loads("\n".join(lines))["checks"]}
+        windows, native = checks["windows"], checks["native"]
+        self.assertEqual({i: c["outcome"] for i, c in windows.items()}, {i: "pass" for i in windows})
+        self.assertEqual(sorted(windows), sorted(native))
+        for check in windows:
+            if check in ("module-loads", "property-list-agrees"):
+                continue  # the module's path; a Linux module has no list
+            self.assertEqual((windows[check]["outcome"], windows[check].get("summary")),
+                             (native[check]["outcome"], native[check].get("summary")), check)
 
     def test_property_list_equals_what_global_setup_writes(self):
         code, lines, err = run([WINDOWS_HOST, "pipl", "--global-setup", windows_path(AEX)], windows=True)
