@@ -19,7 +19,7 @@ _spec.loader.exec_module(callgrind_objects)
 
 # Functions that move or clear pixels: the copy, and the zeroing of the
 # worlds the host lends.
-PIXEL_FUNCTIONS = re.compile(r"memset|memcpy|memmove|ScalingCopy|ScaledCopyFast|CopyAvx2|CopyPortable|ExactCopy|"
+PIXEL_FUNCTIONS = re.compile(r"memset|memcpy|memmove|ScalingCopy|ScaledCopyFast|CopyAvx|CopyPortable|ExactCopy|"
                              r"SeparableCopy|PlanAxis|AxisTaps")
 
 run, share_source = sys.argv[1], sys.argv[2]
@@ -110,7 +110,7 @@ print()
 elapsed, user, system = (float(x) for x in open(os.path.join(run, "render.time")).read().split())
 print("tovane-host render, 60 frames of a 1080p 8-bit scene (\"Whole\", 1280x720 insert), PNG files written:")
 print("  %.1f frames per second wall clock, %.1f per CPU second" % (60 / elapsed, 60 / (user + system)))
-copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAvx2|CopyPortable|PlanAxis|AxisTaps|ExactCopy|"
+copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAvx|CopyPortable|PlanAxis|AxisTaps|ExactCopy|"
                           r"SeparableCopy|memmove|memcpy")
 if share_source == "perf":
     share = 0.0

@@ -130,6 +130,27 @@ TEST(ScalingCopyFast, RoundsHalvesAndClampsAsTheReference) {
   }
 }
 
+TEST(ScalingCopyFast, TransparentAreasTakeTheUnweightedBranchAsTheReference) {
+  // Colour under zero alpha: footprints wholly inside the clear half take
+  // the plain average, those on its edge the alpha-weighted one, so pixels
+  // filtered side by side follow different branches.
+  for (BitDepth depth : kDepths) {
+    PixelWorld src(57, 33, depth);
+    FillRandom(src, 21);
+    for (A_long y = 0; y < 33; ++y)
+      for (A_long x = 0; x < 57; ++x)
+        if (x < 28 || (x + y) % 5 == 0) {
+          PF_PixelFloat p = src.Get(x, y);
+          p.alpha = 0.0f;
+          src.Set(x, y, p);
+        }
+    for (const auto& [dw, dh] : {std::pair{86, 50}, std::pair{114, 66}, std::pair{28, 16}}) {
+      PixelWorld dst(dw, dh, depth);
+      ExpectEveryVariantMatches(src, dst, Whole(src), Whole(dst));
+    }
+  }
+}
+
 TEST(ScalingCopyFast, FloatValuesOutsideTheUnitRangeFollowTheReference) {
   // HDR colour, negative and zero-summing alpha, and infinities: the float
   // loops must skip the zero-weight slots that integer loops may read.

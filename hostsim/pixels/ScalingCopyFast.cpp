@@ -309,12 +309,36 @@ TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const d
   return acc;
 }
 
-// [total, alpha, alpha, alpha] for each pixel, when both alphas are above 0.
-TOVANE_KERNEL bool DivisorsTwo(__m512d acc, double total0, double total1, __m512d& divisors) {
+// Both pixels' unweighted colour sums, for footprints without alpha.
+template <typename Pixel>
+TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* wx, const double* wy) {
+  constexpr std::size_t kTaps = 2;
+  __m512d plain = _mm512_setzero_pd();
+  for (std::size_t ty = 0; ty < kTaps; ++ty) {
+    for (std::size_t tx = 0; tx < kTaps; ++tx) {
+      const __m512d p = LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]);
+      const __m512d w = Halves(wx[tx] * wy[ty], wx[kTaps + tx] * wy[ty]);
+      plain = _mm512_add_pd(plain, _mm512_mul_pd(w, _mm512_mask_blend_pd(0x11, p, _mm512_setzero_pd())));
+    }
+  }
+  return plain;
+}
+
+// Each pixel's result lanes: [alpha / total, red / alpha, ...] where its
+// alpha sum is above 0, else the plain sums over the total (the reference's
+// two branches, chosen per pixel). In that second branch float alpha is
+// still its sum over the total; integer alpha is the plain sums' 0.
+template <bool kFloatAlpha, typename Pixel>
+TOVANE_KERNEL __m512d ResolveTwo(__m512d acc, const Pixel* const* srow, const A_long* ix, const double* wx,
+                                 const double* wy, double total0, double total1) {
   const __m512d alphas = _mm512_permutexvar_pd(_mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4), acc);
-  if (_mm512_cmp_pd_mask(alphas, _mm512_setzero_pd(), _CMP_GT_OQ) != 0xff) return false;
-  divisors = _mm512_mask_blend_pd(0x11, alphas, Halves(total0, total1));
-  return true;
+  const __m512d totals = Halves(total0, total1);
+  const __mmask8 weighted = _mm512_cmp_pd_mask(alphas, _mm512_setzero_pd(), _CMP_GT_OQ);
+  const __m512d q = _mm512_div_pd(acc, _mm512_mask_blend_pd(0x11, alphas, totals));
+  if (weighted == 0xff) return q;
+  __m512d plain = _mm512_div_pd(PlainSumTwo(srow, ix, wx, wy), totals);
+  if constexpr (kFloatAlpha) plain = _mm512_mask_blend_pd(0x11, plain, _mm512_div_pd(acc, totals));
+  return _mm512_mask_blend_pd(weighted, plain, q);
 }
 
 // Float pixels: pairs whose columns and row all have two real taps.
@@ -328,16 +352,16 @@ TOVANE_KERNEL void FloatRowPairs(const PF_EffectWorld& src, PF_PixelFloat* out, 
   const PF_PixelFloat* srow[2] = {SourceRow<PF_PixelFloat>(src, iy[0]), SourceRow<PF_PixelFloat>(src, iy[1])};
   std::size_t c = 0;
   for (; c + 1 < columns; c += 2) {
-    __m512d divisors;
-    if (xs.taps[c] == 2 && xs.taps[c + 1] == 2) {
-      const __m512d acc = SumTwo(srow, &xs.index[c * 2], &xs.weight[c * 2], wy);
-      if (DivisorsTwo(acc, xs.total[c] * ytotal, xs.total[c + 1] * ytotal, divisors)) {
-        _mm256_storeu_ps(&out[c].alpha, _mm512_cvtpd_ps(_mm512_div_pd(acc, divisors)));
-        continue;
-      }
+    if (xs.taps[c] != 2 || xs.taps[c + 1] != 2) {
+      wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
+      wide::FloatColumn(src, xs, c + 1, wy, iy, ny, ytotal, out[c + 1]);
+      continue;
     }
-    wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
-    wide::FloatColumn(src, xs, c + 1, wy, iy, ny, ytotal, out[c + 1]);
+    const A_long* ix = &xs.index[c * 2];
+    const double* wx = &xs.weight[c * 2];
+    const __m512d q =
+        ResolveTwo<true>(SumTwo(srow, ix, wx, wy), srow, ix, wx, wy, xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
+    _mm256_storeu_ps(&out[c].alpha, _mm512_cvtpd_ps(q));
   }
   if (c < columns) wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
 }
@@ -350,16 +374,11 @@ TOVANE_KERNEL void IntegerRowPairs(const PF_EffectWorld& src, Pixel* out, const 
   const std::size_t columns = xs.total.size();
   std::size_t c = 0;
   for (; c + 1 < columns; c += 2) {
-    const __m512d acc = SumTwo(srow, &xs.index[c * kTaps], &xs.weight[c * kTaps], wy);
-    __m512d divisors;
-    if (!DivisorsTwo(acc, xs.total[c] * ytotal, xs.total[c + 1] * ytotal, divisors)) {
-      // A footprint without alpha takes the unweighted branch; rare enough
-      // to leave to the four-lane loop.
-      wide::IntegerColumn<Pixel, kTaps, kTaps>(srow, kTaps, xs, c, wy, ytotal, out[c]);
-      wide::IntegerColumn<Pixel, kTaps, kTaps>(srow, kTaps, xs, c + 1, wy, ytotal, out[c + 1]);
-      continue;
-    }
-    StoreRoundedTwo<IntegerTraits<Pixel>::kMax>(_mm512_div_pd(acc, divisors), out + c);
+    const A_long* ix = &xs.index[c * kTaps];
+    const double* wx = &xs.weight[c * kTaps];
+    const __m512d q =
+        ResolveTwo<false>(SumTwo(srow, ix, wx, wy), srow, ix, wx, wy, xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
+    StoreRoundedTwo<IntegerTraits<Pixel>::kMax>(q, out + c);
   }
   for (; c < columns; ++c) wide::IntegerColumn<Pixel, kTaps, kTaps>(srow, kTaps, xs, c, wy, ytotal, out[c]);
 }
