@@ -2,6 +2,7 @@
 // chosen layer's frames and the output world.
 
 #include <cmath>
+#include <cstdint>
 
 #include "Host.h"
 #include "pixels/PixelSource.h"
@@ -20,7 +21,10 @@ A_long Downsampled(A_long full, const PF_RationalScale& factor) {
 // Frame index of a layer-time instant. The small epsilon keeps an instant
 // that is a frame boundary in exact arithmetic on that frame despite rounding.
 A_long FrameIndexAt(double layer_seconds, double frame_rate) {
-  return static_cast<A_long>(std::floor(layer_seconds * frame_rate + 1e-6));
+  const double index = std::floor(layer_seconds * frame_rate + 1e-6);
+  if (!(index > -2147483648.0)) return index != index ? 0 : INT32_MIN;  // NaN: frame 0
+  if (index >= 2147483647.0) return INT32_MAX;
+  return static_cast<A_long>(index);
 }
 
 }  // namespace
@@ -31,6 +35,10 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
   const double out_point = in_point + Seconds(layer.duration);
   if (!layer.source || comp_seconds < in_point - 1e-9 || comp_seconds >= out_point - 1e-9) return nullptr;
   *frame_index = FrameIndexAt(comp_seconds - Seconds(layer.start), layer.frame_rate);
+  // Footage shorter than the layer shows nothing past its last frame, as a
+  // real host does, rather than failing the checkout.
+  const A_long frame_count = layer.source->frame_count();
+  if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
   auto frame = std::make_unique<PixelWorld>(Downsampled(layer.width, downsample_x_),
                                             Downsampled(layer.height, downsample_y_), bit_depth_);
   layer.source->DrawFrame(*frame_index, *frame);

@@ -315,6 +315,17 @@ TEST_F(RenderTest, WhenTheChosenLayerHasNoFrameAtThatTimeTheInputPassesThroughAn
   EXPECT_EQ(tovane_test::Count(host_.trace().CallNamesOfLastCommand(), "checkin_param"), 1);
 }
 
+TEST_F(RenderTest, FootageShorterThanItsLayerShowsNothingPastItsLastFrame) {
+  hostsim::CompositionModel comp = tovane_test::TwoLayerComposition();
+  comp.layers[1].source = std::make_shared<hostsim::FrameCardSource>("short clip", 100);
+  host_.SetScene(comp, tovane_test::ChooseSecondLayer());
+  SetUpEffect();
+  host_.settings().time_percent = 100.0;  // frame 359 of a 100-frame clip
+  RenderExpectingSuccess();
+  EXPECT_TRUE(LayerCheckoutOfLastCommand()["frame"].is_null());
+  EXPECT_TRUE(OnlyCopyOfLastCommand()["src_rect"].is_null()) << "the input passes through";
+}
+
 TEST_F(RenderTest, AZeroSizedFrameIsCheckedInAndTheInputPassesThrough) {
   for (const auto& size : {std::pair<A_long, A_long>{0, 720}, {1280, 0}}) {
     SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
