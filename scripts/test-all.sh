@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
 ctest --preset default -j "$(nproc)"
+bash scripts/fuzz-smoke.sh

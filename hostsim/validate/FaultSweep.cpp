@@ -293,7 +293,9 @@ void CheckSuiteRefusal(CheckContext& ctx) {
   const std::string rule = "a suite the host cannot supply is reported as 516";
   for (std::size_t i = 0; i < Scenarios().size(); ++i) {
     const Scenario& scenario = Scenarios()[i];
-    for (const auto& [name, version] : suites[i]) {
+    for (const auto& suite : suites[i]) {
+      const std::string name = suite.first;
+      const A_long version = suite.second;
       for (SuiteRefusal how : {SuiteRefusal::kErrorCode, SuiteRefusal::kNullSuite}) {
         const std::string what = "\"" + name + "\" v" + std::to_string(version) + " refused " +
                                  (how == SuiteRefusal::kErrorCode ? "with an error" : "as a null suite") + " in " +
