@@ -40,9 +40,16 @@ const hostsim::Module& FuzzModule() {
   return module;
 }
 
+// The host of the input being run, for the trace a finding prints.
+const Host* g_current_host = nullptr;
+
 [[noreturn]] void Finding(const std::vector<std::string>& problems) {
   std::fprintf(stderr, "\n==== the effect broke a host rule ====\n");
   for (const std::string& problem : problems) std::fprintf(stderr, "  %s\n", problem.c_str());
+  if (g_current_host != nullptr && std::getenv("TOVANE_FUZZ_TRACE") != nullptr) {
+    std::fprintf(stderr, "---- host trace ----\n");
+    for (const auto& entry : g_current_host->trace().entries()) std::fprintf(stderr, "%s\n", entry.dump().c_str());
+  }
   std::abort();
 }
 
@@ -127,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   Host host(FuzzModule());
   Session session(host);
+  g_current_host = &host;
 
   CompositionModel comp;
   comp.frame_rate = Rate(in);
@@ -201,8 +209,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           ExpectClean(host, "GlobalSetup", false);
           set_up = host.global_data() != nullptr;
           if (set_up) {
-            session.ParamsSetup();
+            // A host renders nothing of an effect whose parameters it does not have.
+            const PF_Err params = session.ParamsSetup();
             ExpectClean(host, "ParamsSetup", false);
+            if (params != PF_Err_NONE) {
+              const PF_Err err = session.GlobalSetdown();
+              ExpectClean(host, "GlobalSetdown", err != PF_Err_NONE);
+              setdown_failed = err != PF_Err_NONE;
+              set_up = false;
+            }
           }
         } else {
           const PF_Err err = session.GlobalSetdown();
