@@ -2,7 +2,10 @@
 // the documented examples, a crashing or hanging case is reported instead of
 // ending the run, and the fault sweep visits every call it counts.
 
+#include <sys/wait.h>
+
 #include <csignal>
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -185,6 +188,70 @@ TEST(FaultSweep, NamesWhatABrokenModuleLeavesHeld) {
 
   const CheckResult frames = RunCheck("render-sequence", broken, options);
   EXPECT_EQ(frames.outcome, Outcome::kFail);
+}
+
+}  // namespace
+}  // namespace hostsim::validate
+
+namespace hostsim::validate {
+namespace {
+
+struct CommandRun {
+  int exit_code = -1;
+  std::string out;
+};
+
+CommandRun RunHost(const std::string& args) {
+  CommandRun run;
+  const std::string command = std::string("\"") + TOVANE_HOST_PATH + "\" validate " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) run.out.append(buffer, got);
+  const int status = pclose(pipe);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// What scripts and people rely on: the JSON carries the same verdict and
+// checks as the text, a skipped check says why, a repeated seed repeats the
+// run, and a wrong option is told apart from a failing module.
+TEST(ValidateCommand, ReportsTheSameRunAsTextAndAsJson) {
+  const std::string selection =
+      "--module \"" TOVANE_MODULE_PATH "\" --only lifecycle-order --only render-sequence --frames 8 "
+      "--skip \"render-sequence=too slow here\" --seed 7";
+  const CommandRun text = RunHost(selection);
+  EXPECT_EQ(text.exit_code, 0) << text.out;
+  EXPECT_NE(text.out.find("seed 7 (repeat with --seed 7)"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("PASS  lifecycle-order"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("SKIP  render-sequence (too slow here)"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("VERDICT: PASS"), std::string::npos) << text.out;
+
+  const CommandRun json = RunHost(selection + " --json");
+  EXPECT_EQ(json.exit_code, 0);
+  const auto report = nlohmann::ordered_json::parse(json.out);
+  EXPECT_EQ(report["seed"], 7);
+  EXPECT_EQ(report["verdict"], "pass");
+  bool skipped_with_reason = false;
+  for (const auto& check : report["checks"]) {
+    if (check["id"] == "render-sequence") skipped_with_reason = check["skip_reason"] == "too slow here";
+  }
+  EXPECT_TRUE(skipped_with_reason);
+
+  EXPECT_EQ(RunHost("--only no-such-check").exit_code, 2);
+  EXPECT_EQ(RunHost("--module /nonexistent/module.so --only lifecycle-order").exit_code, 1);
+}
+
+TEST(ValidateCommand, RepeatsARunFromItsSeed) {
+  auto summary = [](std::uint32_t seed) {
+    Options options;
+    options.seed = seed;
+    options.frames = 24;
+    return RunCheck("render-sequence", tovane_test::EffectModule(), options).summary;
+  };
+  EXPECT_EQ(summary(11), summary(11));
+  EXPECT_NE(summary(11), summary(12));
 }
 
 }  // namespace
