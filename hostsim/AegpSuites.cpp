@@ -19,7 +19,7 @@ A_Time Minus(const A_Time& a, const A_Time& b) {
 }
 
 // Checks a plug-in id that comes back; unknown ids are a misuse.
-bool CheckPluginId(Host& host, AEGP_PluginID id, nlohmann::ordered_json& entry) {
+bool CheckPluginId(Host& host, AEGP_PluginID id, TraceEntry& entry) {
   entry["plugin_id"] = id;
   if (host.KnowsPluginId(id)) return true;
   host.Misuse(entry, "unknown plug-in id");
@@ -32,9 +32,9 @@ nlohmann::ordered_json LayerJson(Host& host, AEGP_LayerH layer) {
 }
 
 // Ends a call: stores the result in the entry, traces it and returns it.
-A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
+A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
   entry["result"] = result;
-  host.Record(std::move(entry));
+  host.Record(entry);
   return result;
 }
 
@@ -43,9 +43,9 @@ A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_RegisterWithAEGP");
-  entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
-  entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
+  TraceEntry entry = host->CallEntry("AEGP_RegisterWithAEGP");
+  if (entry.tracing()) entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
+  if (entry.tracing()) entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
   if (plugin_id == nullptr) {
     host->Misuse(entry, "null plug-in id pointer");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -63,7 +63,7 @@ A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_nam
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetEffectLayer");
+  TraceEntry entry = host->CallEntry("AEGP_GetEffectLayer");
   if (!host->CheckEffectRef(effect_ref, entry) || layer == nullptr) {
     if (layer == nullptr) host->Misuse(entry, "null output pointer");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -72,14 +72,14 @@ A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
   AEGP_LayerH found = host->EffectLayerHandle();
   if (found == nullptr) return Finish(*host, entry, PF_Err_INVALID_INDEX);  // the scene has no such layer
   *layer = found;
-  entry["layer"] = LayerJson(*host, found);
+  if (entry.tracing()) entry["layer"] = LayerJson(*host, found);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
 A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP_EffectRefH* effect) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetNewEffectForEffect");
+  TraceEntry entry = host->CallEntry("AEGP_GetNewEffectForEffect");
   const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
   if (!host->CheckEffectRef(effect_ref, entry) || !plugin_ok || effect == nullptr) {
     if (effect == nullptr) host->Misuse(entry, "null output pointer");
@@ -98,9 +98,9 @@ A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP
 A_Err DisposeEffect(AEGP_EffectRefH effect) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_DisposeEffect");
+  TraceEntry entry = host->CallEntry("AEGP_DisposeEffect");
   const int id = host->effect_refs().Id(effect);
-  entry["effect"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
+  if (entry.tracing()) entry["effect"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
   if (!host->effect_refs().Dispose(effect)) {
     host->Misuse(entry, "unknown effect reference");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -116,10 +116,10 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect,
                                 AEGP_StreamRefH* stream) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetNewEffectStreamByIndex");
+  TraceEntry entry = host->CallEntry("AEGP_GetNewEffectStreamByIndex");
   const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
   const int effect_id = host->effect_refs().Id(effect);
-  entry["effect"] = effect_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(effect_id);
+  if (entry.tracing()) entry["effect"] = effect_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(effect_id);
   entry["index"] = index;
   if (effect_id == 0) host->Misuse(entry, "unknown effect reference");
   if (stream == nullptr) host->Misuse(entry, "null output pointer");
@@ -138,9 +138,9 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect,
 A_Err DisposeStream(AEGP_StreamRefH stream) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_DisposeStream");
+  TraceEntry entry = host->CallEntry("AEGP_DisposeStream");
   const int id = host->stream_refs().Id(stream);
-  entry["stream"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
+  if (entry.tracing()) entry["stream"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
   if (!host->stream_refs().Dispose(stream)) {
     host->Misuse(entry, "unknown stream reference");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -153,13 +153,13 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
                         const A_Time* time, A_Boolean pre_expression, AEGP_StreamValue2* value) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetNewStreamValue");
+  TraceEntry entry = host->CallEntry("AEGP_GetNewStreamValue");
   const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
   Host::StreamRecord* record = host->stream_refs().Find(stream);
   const int stream_id = host->stream_refs().Id(stream);
-  entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
   entry["time_mode"] = time_mode;
-  entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
+  if (entry.tracing()) entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
   entry["pre_expression"] = pre_expression;
   if (record == nullptr) host->Misuse(entry, "unknown stream reference");
   if (value == nullptr || time == nullptr) host->Misuse(entry, "null pointer argument");
@@ -197,7 +197,7 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
 A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_DisposeStreamValue");
+  TraceEntry entry = host->CallEntry("AEGP_DisposeStreamValue");
   if (value == nullptr) {
     host->Misuse(entry, "null stream value");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -223,7 +223,7 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   }
   const int stream_id = host->stream_refs().Id(found->second.stream);
-  entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
   values.erase(found);
   if (std::optional<PF_Err> injected = host->Injected("AEGP_DisposeStreamValue")) {
     return Finish(*host, entry, *injected);
@@ -237,11 +237,11 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
                            A_Boolean set) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_SetDynamicStreamFlag");
+  TraceEntry entry = host->CallEntry("AEGP_SetDynamicStreamFlag");
   Host::StreamRecord* record = host->stream_refs().Find(stream);
   const int stream_id = host->stream_refs().Id(stream);
-  entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
-  entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
+  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
   entry["flag"] = one_flag;
   entry["undoable"] = undoable;
   entry["set"] = set;
@@ -262,7 +262,7 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
 A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetCompFramerate");
+  TraceEntry entry = host->CallEntry("AEGP_GetCompFramerate");
   if (!host->IsCompHandle(comp)) host->Misuse(entry, "unknown composition handle");
   if (fps == nullptr) host->Misuse(entry, "null output pointer");
   if (!host->IsCompHandle(comp) || fps == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -277,9 +277,9 @@ A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
 // ---- "AEGP Layer Suite" 13
 
 // Common checks of a layer handle and an output pointer.
-const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, nlohmann::ordered_json& entry) {
+const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, TraceEntry& entry) {
   const LayerModel* model = host.FindLayer(layer);
-  entry["layer"] = LayerJson(host, layer);
+  if (entry.tracing()) entry["layer"] = LayerJson(host, layer);
   if (model == nullptr) host.Misuse(entry, "unknown layer handle");
   if (out == nullptr) host.Misuse(entry, "null output pointer");
   return out == nullptr ? nullptr : model;
@@ -288,7 +288,7 @@ const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, nlo
 A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetLayerParentComp");
+  TraceEntry entry = host->CallEntry("AEGP_GetLayerParentComp");
   if (CheckLayer(*host, layer, comp, entry) == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (std::optional<PF_Err> injected = host->Injected("AEGP_GetLayerParentComp")) {
     return Finish(*host, entry, *injected);
@@ -300,7 +300,7 @@ A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
 A_Err GetLayerInPoint(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* in_point) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetLayerInPoint");
+  TraceEntry entry = host->CallEntry("AEGP_GetLayerInPoint");
   entry["time_mode"] = time_mode;
   const LayerModel* model = CheckLayer(*host, layer, in_point, entry);
   if (model == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -308,14 +308,14 @@ A_Err GetLayerInPoint(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* in_po
     return Finish(*host, entry, *injected);
   }
   *in_point = time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
-  entry["in_point"] = TimeJson(*in_point);
+  if (entry.tracing()) entry["in_point"] = TimeJson(*in_point);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
 A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* duration) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetLayerDuration");
+  TraceEntry entry = host->CallEntry("AEGP_GetLayerDuration");
   entry["time_mode"] = time_mode;
   const LayerModel* model = CheckLayer(*host, layer, duration, entry);
   if (model == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -324,15 +324,15 @@ A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* dura
   }
   // Layers are not time-stretched, so a duration is the same in both time modes.
   *duration = model->duration;
-  entry["duration"] = TimeJson(*duration);
+  if (entry.tracing()) entry["duration"] = TimeJson(*duration);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
 A_Err ConvertCompToLayerTime(AEGP_LayerH layer, const A_Time* comp_time, A_Time* layer_time) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_ConvertCompToLayerTime");
-  entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
+  TraceEntry entry = host->CallEntry("AEGP_ConvertCompToLayerTime");
+  if (entry.tracing()) entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
   const LayerModel* model = CheckLayer(*host, layer, layer_time, entry);
   if (comp_time == nullptr) host->Misuse(entry, "null composition time");
   if (model == nullptr || comp_time == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -340,14 +340,14 @@ A_Err ConvertCompToLayerTime(AEGP_LayerH layer, const A_Time* comp_time, A_Time*
     return Finish(*host, entry, *injected);
   }
   *layer_time = Minus(*comp_time, model->start);
-  entry["layer_time"] = TimeJson(*layer_time);
+  if (entry.tracing()) entry["layer_time"] = TimeJson(*layer_time);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
 A_Err GetLayerFromLayerID(AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("AEGP_GetLayerFromLayerID");
+  TraceEntry entry = host->CallEntry("AEGP_GetLayerFromLayerID");
   entry["id"] = id;
   if (!host->IsCompHandle(comp)) host->Misuse(entry, "unknown composition handle");
   if (layer == nullptr) host->Misuse(entry, "null output pointer");

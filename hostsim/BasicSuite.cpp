@@ -47,8 +47,8 @@ nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? n
 SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
   Host* host = CurrentHost();
   if (host == nullptr) return kSuiteNotFoundError;
-  nlohmann::ordered_json entry = Host::CallEntry("AcquireSuite");
-  entry["name"] = NameOrNull(name);
+  TraceEntry entry = host->CallEntry("AcquireSuite");
+  if (entry.tracing()) entry["name"] = NameOrNull(name);
   entry["version"] = version;
   SPErr result = kSPNoError;
   if (suite == nullptr) {
@@ -69,15 +69,15 @@ SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
     result = kSuiteNotFoundError;
   }
   entry["result"] = result;
-  host->Record(std::move(entry));
+  host->Record(entry);
   return result;
 }
 
 SPErr ReleaseSuite(const char* name, A_long version) {
   Host* host = CurrentHost();
   if (host == nullptr) return kSuiteNotFoundError;
-  nlohmann::ordered_json entry = Host::CallEntry("ReleaseSuite");
-  entry["name"] = NameOrNull(name);
+  TraceEntry entry = host->CallEntry("ReleaseSuite");
+  if (entry.tracing()) entry["name"] = NameOrNull(name);
   entry["version"] = version;
   SPErr result = kSPNoError;
   auto held = name != nullptr ? host->acquired_suites().find({name, version}) : host->acquired_suites().end();
@@ -90,7 +90,7 @@ SPErr ReleaseSuite(const char* name, A_long version) {
     if (std::optional<PF_Err> injected = host->Injected("ReleaseSuite")) result = *injected;
   }
   entry["result"] = result;
-  host->Record(std::move(entry));
+  host->Record(entry);
   return result;
 }
 
@@ -100,10 +100,10 @@ A_Boolean IsEqual(const char* token1, const char* token2) {
 
 SPErr Unoffered() {
   if (Host* host = CurrentHost()) {
-    nlohmann::ordered_json entry = Host::CallEntry("SPBasicSuite");
+    TraceEntry entry = host->CallEntry("SPBasicSuite");
     host->Misuse(entry, "basic suite function the host does not offer");
     entry["result"] = kSuiteNotFoundError;
-    host->Record(std::move(entry));
+    host->Record(entry);
   }
   return kSuiteNotFoundError;
 }

@@ -25,9 +25,9 @@ PF_Err HostFailureCode(const std::exception& failure) {
                                                                   : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
-A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
+A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
   entry["result"] = result;
-  host.Record(std::move(entry));
+  host.Record(entry);
   return result;
 }
 
@@ -36,7 +36,7 @@ A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
 PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("add_param");
+  TraceEntry entry = host->CallEntry("add_param");
   entry["index"] = index;
   if (def != nullptr) {
     entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
@@ -63,7 +63,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
                      A_u_long time_scale, PF_ParamDef* param) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkout_param");
+  TraceEntry entry = host->CallEntry("checkout_param");
   entry["index"] = index;
   entry["time"] = what_time;
   entry["time_step"] = time_step;
@@ -131,7 +131,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
 PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkin_param");
+  TraceEntry entry = host->CallEntry("checkin_param");
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (param == nullptr) {
     host->Misuse(entry, "null parameter record");
@@ -163,11 +163,11 @@ PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
 PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("copy");
-  entry["src_rect"] = RectJson(src_r);
-  entry["dst_rect"] = RectJson(dst_r);
-  if (src != nullptr) entry["src_size"] = {src->width, src->height};
-  if (dst != nullptr) entry["dst_size"] = {dst->width, dst->height};
+  TraceEntry entry = host->CallEntry("copy");
+  if (entry.tracing()) entry["src_rect"] = RectJson(src_r);
+  if (entry.tracing()) entry["dst_rect"] = RectJson(dst_r);
+  if (entry.tracing() && src != nullptr) entry["src_size"] = nlohmann::ordered_json::array({src->width, src->height});
+  if (entry.tracing() && dst != nullptr) entry["dst_size"] = nlohmann::ordered_json::array({dst->width, dst->height});
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (src == nullptr || dst == nullptr) {
     host->Misuse(entry, "null world");
@@ -185,8 +185,8 @@ PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_
 // messages are PF_MAX_EFFECT_MSG_LEN + 1 bytes, so the text is cut there.
 A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   Host* host = CurrentHost();
-  nlohmann::ordered_json entry = Host::CallEntry("ansi.sprintf");
-  entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
+  TraceEntry entry = host->CallEntry("ansi.sprintf");
+  if (entry.tracing()) entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
   A_long result = 0;
   if (buffer == nullptr || format == nullptr) {
     if (host != nullptr) host->Misuse(entry, "null buffer or format");
@@ -200,7 +200,7 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   }
   if (host != nullptr) {
     entry["result"] = result;
-    host->Record(std::move(entry));
+    host->Record(entry);
   }
   return result;
 }
@@ -209,12 +209,12 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
 // PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
 A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
   Host* host = CurrentHost();
-  nlohmann::ordered_json entry = Host::CallEntry("ansi.strcpy");
+  TraceEntry entry = host->CallEntry("ansi.strcpy");
   if (dest == nullptr || src == nullptr) {
     if (host != nullptr) {
       host->Misuse(entry, "null destination or source");
       entry["result"] = nullptr;
-      host->Record(std::move(entry));
+      host->Record(entry);
     }
     return dest;
   }
@@ -225,7 +225,7 @@ A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
     entry["src"] = std::string(src, length);
     entry["truncated"] = src[length] != '\0';
     entry["result"] = std::string(dest);
-    host->Record(std::move(entry));
+    host->Record(entry);
   }
   return dest;
 }

@@ -15,19 +15,19 @@ nlohmann::ordered_json HandleId(Host& host, PF_Handle handle) {
 PF_Handle NewHandle(A_u_longlong size) {
   Host* host = CurrentHost();
   if (host == nullptr) return nullptr;
-  nlohmann::ordered_json entry = Host::CallEntry("host_new_handle");
+  TraceEntry entry = host->CallEntry("host_new_handle");
   entry["size"] = size;
   PF_Handle handle = nullptr;
   if (!host->Injected("host_new_handle")) handle = host->handles().New(static_cast<std::size_t>(size));
   entry["result"] = HandleId(*host, handle);
-  host->Record(std::move(entry));
+  host->Record(entry);
   return handle;
 }
 
 void* LockHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return nullptr;
-  nlohmann::ordered_json entry = Host::CallEntry("host_lock_handle");
+  TraceEntry entry = host->CallEntry("host_lock_handle");
   entry["handle"] = HandleId(*host, handle);
   void* bytes = nullptr;
   if (!host->handles().Contains(handle)) {
@@ -36,39 +36,39 @@ void* LockHandle(PF_Handle handle) {
     host->handles().Lock(handle, &bytes);
   }
   entry["result"] = bytes != nullptr;
-  host->Record(std::move(entry));
+  host->Record(entry);
   return bytes;
 }
 
 void UnlockHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return;
-  nlohmann::ordered_json entry = Host::CallEntry("host_unlock_handle");
+  TraceEntry entry = host->CallEntry("host_unlock_handle");
   entry["handle"] = HandleId(*host, handle);
   if (!host->handles().Unlock(handle)) host->Misuse(entry, "unknown handle");
   entry["result"] = nullptr;
-  host->Record(std::move(entry));
+  host->Record(entry);
 }
 
 void DisposeHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return;
-  nlohmann::ordered_json entry = Host::CallEntry("host_dispose_handle");
+  TraceEntry entry = host->CallEntry("host_dispose_handle");
   entry["handle"] = HandleId(*host, handle);
   if (!host->handles().Dispose(handle)) host->Misuse(entry, "unknown handle");
   entry["result"] = nullptr;
-  host->Record(std::move(entry));
+  host->Record(entry);
 }
 
 A_u_longlong GetHandleSize(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return 0;
-  nlohmann::ordered_json entry = Host::CallEntry("host_get_handle_size");
+  TraceEntry entry = host->CallEntry("host_get_handle_size");
   entry["handle"] = HandleId(*host, handle);
   std::size_t size = 0;
   if (!host->handles().Size(handle, &size)) host->Misuse(entry, "unknown handle");
   entry["result"] = size;
-  host->Record(std::move(entry));
+  host->Record(entry);
   return size;
 }
 
@@ -77,10 +77,10 @@ const PF_HandleSuite2 kHandleSuite = {NewHandle, LockHandle, UnlockHandle, Dispo
 // A call through a slot that this host leaves unimplemented.
 A_Err UnusedSlot() {
   if (Host* host = CurrentHost()) {
-    nlohmann::ordered_json entry = Host::CallEntry("unimplemented suite function");
+    TraceEntry entry = host->CallEntry("unimplemented suite function");
     host->Misuse(entry, "call through an unused function-table slot");
     entry["result"] = PF_Err_INVALID_CALLBACK;
-    host->Record(std::move(entry));
+    host->Record(entry);
   }
   return PF_Err_INVALID_CALLBACK;
 }

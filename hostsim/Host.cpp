@@ -112,9 +112,9 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   nlohmann::ordered_json command{{"command", cmd}};
   if (!escaped.empty()) {
     result = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    command["call"] = "EntryPointFunc";
-    Misuse(command, "exception escaped the entry point: " + escaped);
-    command.erase("call");
+    const std::string what = "exception escaped the entry point: " + escaped;
+    command["error"] = what;
+    errors_.push_back("EntryPointFunc: " + what);
   }
   command["result"] = result;
   trace_.Add(std::move(command));
@@ -158,9 +158,9 @@ void Host::FreePreRenderData(PF_PreRenderOutput* output) {
     CurrentHostScope current(this);
     output->delete_pre_render_data_func(handle);
   } else if (!handles_.Dispose(handle)) {
-    nlohmann::ordered_json entry = CallEntry("free pre-render data");
+    TraceEntry entry = CallEntry("free pre-render data");
     Misuse(entry, "pre-render data is not a live handle");
-    trace_.Add(std::move(entry));
+    Record(entry);
   }
   output->pre_render_data = nullptr;
 }
@@ -221,13 +221,12 @@ bool Host::KnowsPluginId(AEGP_PluginID id) const {
   return false;
 }
 
-void Host::Misuse(nlohmann::ordered_json& entry, const std::string& what) {
+void Host::Misuse(TraceEntry& entry, const std::string& what) {
   entry["error"] = what;
-  const std::string call = entry.contains("call") ? entry["call"].get<std::string>() : std::string("host");
-  errors_.push_back(call + ": " + what);
+  errors_.push_back(std::string(entry.call()) + ": " + what);
 }
 
-bool Host::CheckEffectRef(PF_ProgPtr effect_ref, nlohmann::ordered_json& entry) {
+bool Host::CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
   if (effect_ref == effect_ref_) return true;
   Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
   return false;

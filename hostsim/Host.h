@@ -25,6 +25,7 @@
 #include "Module.h"
 #include "ReferenceTable.h"
 #include "Trace.h"
+#include "TraceEntry.h"
 #include "pixels/PixelWorld.h"
 
 namespace hostsim {
@@ -151,14 +152,16 @@ class Host {
   // ---- Used by the functions the module calls (not by drivers) ---------
 
   // The trace entry of one call, started with its name.
-  static nlohmann::ordered_json CallEntry(const char* call) { return nlohmann::ordered_json{{"call", call}}; }
-  void Record(nlohmann::ordered_json entry) { trace_.Add(std::move(entry)); }
+  TraceEntry CallEntry(const char* call) const { return TraceEntry(trace_.enabled(), call); }
+  void Record(TraceEntry& entry) {
+    if (std::optional<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
+  }
   // Notes a misuse in the entry and in errors().
-  void Misuse(nlohmann::ordered_json& entry, const std::string& what);
+  void Misuse(TraceEntry& entry, const std::string& what);
   // The injected failure for this call, if any.
   std::optional<PF_Err> Injected(const char* call) { return faults_.OnCall(call); }
   // Checks the effect reference a callback received.
-  bool CheckEffectRef(PF_ProgPtr effect_ref, nlohmann::ordered_json& entry);
+  bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
 
   struct StreamRecord {
     PF_ParamIndex index;

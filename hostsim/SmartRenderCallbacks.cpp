@@ -15,9 +15,9 @@ nlohmann::ordered_json RectJson(const PF_LRect& rect) {
   return nlohmann::ordered_json::array({rect.left, rect.top, rect.right, rect.bottom});
 }
 
-A_Err Finish(Host& host, nlohmann::ordered_json& entry, A_Err result) {
+A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
   entry["result"] = result;
-  host.Record(std::move(entry));
+  host.Record(entry);
   return result;
 }
 
@@ -25,11 +25,11 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
                      A_long what_time, A_long time_step, A_u_long time_scale, PF_CheckoutResult* checkout_result) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkout_layer");
+  TraceEntry entry = host->CallEntry("checkout_layer");
   entry["index"] = index;
   entry["checkout_id"] = checkout_id;
-  entry["rect"] = req != nullptr ? RectJson(req->rect) : nlohmann::ordered_json();
-  entry["preserve_rgb_of_zero_alpha"] = req != nullptr ? nlohmann::ordered_json(req->preserve_rgb_of_zero_alpha) : nullptr;
+  if (entry.tracing()) entry["rect"] = req != nullptr ? RectJson(req->rect) : nlohmann::ordered_json();
+  if (entry.tracing()) entry["preserve_rgb_of_zero_alpha"] = req != nullptr ? nlohmann::ordered_json(req->preserve_rgb_of_zero_alpha) : nullptr;
   if (req != nullptr) {
     entry["field"] = req->field;
     entry["channel_mask"] = req->channel_mask;
@@ -58,7 +58,7 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
   checkout_result->par = PF_RationalScale{1, 1};
   checkout_result->ref_width = width;
   checkout_result->ref_height = height;
-  entry["result_rect"] = RectJson(clipped);
+  if (entry.tracing()) entry["result_rect"] = RectJson(clipped);
 
   LayerRequest request;
   request.index = index;
@@ -74,7 +74,7 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
 PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkout_layer_pixels");
+  TraceEntry entry = host->CallEntry("checkout_layer_pixels");
   entry["checkout_id"] = checkout_id;
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (pixels == nullptr) {
@@ -103,14 +103,14 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
     }
   }
   *pixels = &lent->world();
-  entry["size"] = {lent->width(), lent->height()};
+  if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({lent->width(), lent->height()});
   return Finish(*host, entry, PF_Err_NONE);
 }
 
 PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkin_layer_pixels");
+  TraceEntry entry = host->CallEntry("checkin_layer_pixels");
   entry["checkout_id"] = checkout_id;
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (host->checked_out_layer_pixels().erase(checkout_id) == 0) {
@@ -126,7 +126,7 @@ PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
 PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  nlohmann::ordered_json entry = Host::CallEntry("checkout_output");
+  TraceEntry entry = host->CallEntry("checkout_output");
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   if (output == nullptr) {
     host->Misuse(entry, "null output pointer");
@@ -140,7 +140,7 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
   if (std::optional<PF_Err> injected = host->Injected("checkout_output")) return Finish(*host, entry, *injected);
   *output = &world->world();
   host->set_output_checked_out(true);
-  entry["size"] = {world->width(), world->height()};
+  if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({world->width(), world->height()});
   return Finish(*host, entry, PF_Err_NONE);
 }
 
