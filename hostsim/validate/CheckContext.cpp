@@ -271,4 +271,11 @@ bool SetUpEffect(Session& session, std::vector<std::string>& failures) {
   return true;
 }
 
+bool SetUpEffect(Session& session, CheckContext& ctx) {
+  std::vector<std::string> failures;
+  const bool ready = SetUpEffect(session, failures);
+  for (const std::string& failure : failures) ctx.Fail(failure);
+  return ready;
+}
+
 }  // namespace hostsim::validate

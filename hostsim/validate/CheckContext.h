@@ -91,5 +91,7 @@ EffectSettings StandardSettings(A_long chosen_layer);
 
 // Global setup and params setup; false (with failures noted) when either fails.
 bool SetUpEffect(Session& session, std::vector<std::string>& failures);
+// The same, with failures reported to the check.
+bool SetUpEffect(Session& session, CheckContext& ctx);
 
 }  // namespace hostsim::validate

@@ -70,11 +70,8 @@ void CheckRenderSequence(CheckContext& ctx) {
   Host host(ctx.module());
   Session session(host);
   host.SetScene(StandardComposition(), StandardSettings(kCardLayer));
+  if (!SetUpEffect(session, ctx)) return;
   std::vector<std::string> failures;
-  if (!SetUpEffect(session, failures)) {
-    for (const std::string& f : failures) ctx.Fail(f);
-    return;
-  }
   int frames = 0, placed = 0, passed_through = 0, updates = 0;
   std::array<int, 5> by_mode{};
   for (int i = 0; i < ctx.options().frames; ++i) {
