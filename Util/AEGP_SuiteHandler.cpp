@@ -1,5 +1,9 @@
 #include "AEGP_SuiteHandler.h"
 
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
 // Every suite version the handler knows, by slot. Names go to the host byte
 // for byte, including their irregular spellings ("PF iterate16 Suite",
 // "PF ColorParamSuite", "AE Plugin Helper Suite2"). Slots 47 and 48 both name
@@ -113,7 +117,7 @@ const AEGP_SuiteHandler::SuiteRow AEGP_SuiteHandler::kCatalogue[AEGP_SuiteHandle
     {"DRAWBOT Path Suite", 1},  // 105
 };
 
-AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* basic_suite) : basic_suite_(basic_suite), slots_() {
+AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* basic_suite) : basic_suite_(basic_suite), slots_(), held_() {
   if (basic_suite_ == nullptr) {
     MissingSuiteError();
   }
@@ -127,9 +131,27 @@ void AEGP_SuiteHandler::ReleaseSuite(const char* name, A_long version) {
   basic_suite_->ReleaseSuite(name, version);
 }
 
+namespace {
+
+// Index of the lowest set bit of a non-zero word.
+int LowestSetBit(std::uint64_t bits) {
+#if defined(_MSC_VER) && !defined(__clang__)
+  unsigned long index = 0;
+  _BitScanForward64(&index, bits);
+  return static_cast<int>(index);
+#else
+  return __builtin_ctzll(bits);
+#endif
+}
+
+}  // namespace
+
 void AEGP_SuiteHandler::ReleaseAllSuites() {
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    if (slots_[slot] != nullptr) {
+  // Exactly the non-null slots: a slot's bit is set when, and only when, a
+  // getter stores a suite in it.
+  for (int word = 0; word < kHeldWords; ++word) {
+    for (std::uint64_t bits = held_[word]; bits != 0; bits &= bits - 1) {
+      const int slot = word * 64 + LowestSetBit(bits);
       ReleaseSuite(kCatalogue[slot].name, kCatalogue[slot].version);
     }
   }

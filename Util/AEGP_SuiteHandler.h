@@ -7,6 +7,8 @@
 // entry point catches.
 #pragma once
 
+#include <cstdint>
+
 #include "AE_Host.h"
 #include "UtilExport.h"
 
@@ -62,6 +64,7 @@ class TOVANE_UTIL_API AEGP_SuiteHandler {
         MissingSuiteError();  // the slot stays empty, so nothing is given back for it
       }
       slots_[slot] = suite;
+      held_[slot / 64] |= std::uint64_t{1} << (slot % 64);
     }
     return static_cast<const SuiteT*>(slots_[slot]);
   }
@@ -72,4 +75,8 @@ class TOVANE_UTIL_API AEGP_SuiteHandler {
 
   const SPBasicSuite* const basic_suite_;
   mutable const void* slots_[kSlotCount];
+  // One bit per slot that holds a suite, so that the release at the end of a
+  // command visits the few held slots instead of testing all 106.
+  enum { kHeldWords = (kSlotCount + 63) / 64 };
+  mutable std::uint64_t held_[kHeldWords];
 };
