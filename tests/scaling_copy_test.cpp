@@ -59,6 +59,30 @@ TEST(ScalingCopy, EqualSizesCopyExactlyAtEveryDepthAndRowPadding) {
   }
 }
 
+TEST(ScalingCopy, PackedRowsCopyExactlyWhetherOrNotTheSourceCoversThem) {
+  // Worlds without row padding take the one-block path when every row comes
+  // from inside the source, and the row-by-row one otherwise.
+  for (BitDepth depth : kDepths) {
+    SCOPED_TRACE(DepthName(depth));
+    PixelWorld src(19, 30, depth);
+    FillRandom(src, 2);
+    PixelWorld dst(19, 12, depth);
+    const PF_LRect inside{0, 9, 19, 21}, leaving{0, 24, 19, 36};
+    auto rows = CopyBoth(src, dst, &inside, nullptr);
+    auto partly = CopyBoth(src, dst, &leaving, nullptr);
+    for (A_long y = 0; y < 12; ++y) {
+      for (A_long x = 0; x < 19; ++x) {
+        const PF_PixelFloat a = rows->Get(x, y), b = src.Get(x, 9 + y);
+        ASSERT_TRUE(a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue)
+            << "at " << x << "," << y << ": " << Str(a) << " vs " << Str(b);
+        if (24 + y >= 30) {
+          ASSERT_EQ(partly->Get(x, y).alpha, 0.0f) << "below the source, at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(ScalingCopy, EnlargingInterpolatesBilinearlyBetweenPixelCentres) {
   // Two pixels, 0 and full, doubled: centres fall at quarter positions, and
   // the outer pixels take the edge values instead of fading out.
