@@ -34,12 +34,18 @@ const OfferedSuite kOffered[] = {
     {"DRAWBOT Path Suite", 1, [] { return DrawbotSuiteTable(3); }},
 };
 
-const OfferedSuite* FindOffered(const char* name, A_long version) {
-  if (name == nullptr) return nullptr;
-  for (const OfferedSuite& suite : kOffered) {
-    if (suite.version == version && std::strcmp(suite.name, name) == 0) return &suite;
+static_assert(sizeof(kOffered) / sizeof(kOffered[0]) == kOfferedSuiteCount, "kOfferedSuiteCount is out of date");
+
+// The position of a suite in kOffered, or -1 when it is not offered.
+int FindOffered(const char* name, A_long version) {
+  if (name == nullptr) return -1;
+  for (int index = 0; index < kOfferedSuiteCount; ++index) {
+    const OfferedSuite& suite = kOffered[index];
+    // The version and the first letter rule out all but one row before any
+    // string is compared.
+    if (suite.version == version && suite.name[0] == name[0] && std::strcmp(suite.name, name) == 0) return index;
   }
-  return nullptr;
+  return -1;
 }
 
 nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? nlohmann::ordered_json(name) : nlohmann::ordered_json(); }
@@ -56,15 +62,17 @@ SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
     result = kSuiteNotFoundError;
   } else if (std::optional<PF_Err> injected = host->Injected("AcquireSuite")) {
     result = *injected;
-  } else if (name != nullptr && host->faults().SuiteRefused(name, version)) {
-    if (*host->faults().SuiteRefused(name, version) == SuiteRefusal::kNullSuite) {
+  } else if (std::optional<SuiteRefusal> refusal =
+                 name != nullptr && !host->faults().empty() ? host->faults().SuiteRefused(name, version)
+                                                             : std::nullopt) {
+    if (*refusal == SuiteRefusal::kNullSuite) {
       *suite = nullptr;  // success claimed, nothing delivered
     } else {
       result = kSuiteNotFoundError;
     }
-  } else if (const OfferedSuite* offered = FindOffered(name, version)) {
-    *suite = offered->table();
-    ++host->acquired_suites()[{name, version}];
+  } else if (const int offered = FindOffered(name, version); offered >= 0) {
+    *suite = kOffered[offered].table();
+    ++host->suite_loans(offered);
   } else {
     result = kSuiteNotFoundError;
   }
@@ -80,13 +88,13 @@ SPErr ReleaseSuite(const char* name, A_long version) {
   if (entry.tracing()) entry["name"] = NameOrNull(name);
   entry["version"] = version;
   SPErr result = kSPNoError;
-  auto held = name != nullptr ? host->acquired_suites().find({name, version}) : host->acquired_suites().end();
-  if (held == host->acquired_suites().end() || held->second == 0) {
+  const int offered = FindOffered(name, version);
+  if (offered < 0 || host->suite_loans(offered) == 0) {
     host->Misuse(entry, "suite released that is not held");
     result = kSuiteNotFoundError;
   } else {
     // The suite is given back even when a fault is injected into the answer.
-    if (--held->second == 0) host->acquired_suites().erase(held);
+    --host->suite_loans(offered);
     if (std::optional<PF_Err> injected = host->Injected("ReleaseSuite")) result = *injected;
   }
   entry["result"] = result;
@@ -124,5 +132,8 @@ const SPBasicSuite kBasicSuite = {AcquireSuite, ReleaseSuite, IsEqual, AllocateB
 }  // namespace
 
 const SPBasicSuite* BasicSuiteTable() { return &kBasicSuite; }
+
+const char* OfferedSuiteName(int index) { return kOffered[index].name; }
+A_long OfferedSuiteVersion(int index) { return kOffered[index].version; }
 
 }  // namespace hostsim

@@ -86,7 +86,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
 
   Host::CheckedOutParam checkout;
   checkout.index = index;
-  *param = host->ParamValue(index);
+  host->WriteParamValue(index, param);
   if (param->param_type == PF_Param_LAYER) {
     entry["layer"] = nullptr;
     entry["frame"] = nullptr;
@@ -124,7 +124,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
       default: break;
     }
   }
-  host->checked_out_params()[param] = std::move(checkout);
+  host->checked_out_params().emplace_new(param, std::move(checkout));
   return Finish(*host, entry, PF_Err_NONE);
 }
 
@@ -153,6 +153,7 @@ PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   }
   entry["index"] = found->second.index;
+  host->RecycleWorld(std::move(found->second.frame));
   checked_out.erase(found);
   if (std::optional<PF_Err> injected = host->Injected("checkin_param")) return Finish(*host, entry, *injected);
   return Finish(*host, entry, PF_Err_NONE);
@@ -178,6 +179,7 @@ PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   }
   if (std::optional<PF_Err> injected = host->Injected("copy")) return Finish(*host, entry, *injected);
+  if (host->skips_pixels()) return Finish(*host, entry, PF_Err_NONE);
   return Finish(*host, entry, ScalingCopy(*src, *dst, src_r, dst_r));
 }
 

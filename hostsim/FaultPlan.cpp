@@ -15,7 +15,7 @@ void FaultPlan::Clear() {
   suite_rules_.clear();
 }
 
-std::optional<PF_Err> FaultPlan::OnCall(const std::string& call) {
+std::optional<PF_Err> FaultPlan::OnCall(std::string_view call) {
   std::optional<PF_Err> fired;
   for (CallRule& rule : call_rules_) {
     if (rule.call != call) continue;
@@ -25,7 +25,7 @@ std::optional<PF_Err> FaultPlan::OnCall(const std::string& call) {
   return fired;
 }
 
-std::optional<SuiteRefusal> FaultPlan::SuiteRefused(const std::string& name, A_long version) const {
+std::optional<SuiteRefusal> FaultPlan::SuiteRefused(std::string_view name, A_long version) const {
   for (const SuiteRule& rule : suite_rules_) {
     if (rule.name == name && rule.version == version) return rule.how;
   }

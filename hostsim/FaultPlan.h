@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "A_Types.h"
@@ -31,9 +32,13 @@ class FaultPlan {
 
   // Counts one call of `call` against every rule for it; the code of the
   // first rule that fires, if any.
-  std::optional<PF_Err> OnCall(const std::string& call);
+  std::optional<PF_Err> OnCall(std::string_view call);
 
-  std::optional<SuiteRefusal> SuiteRefused(const std::string& name, A_long version) const;
+  std::optional<SuiteRefusal> SuiteRefused(std::string_view name, A_long version) const;
+
+  // Whether any rule is set; every host call asks first, so that a plan
+  // without rules costs one test.
+  bool empty() const { return call_rules_.empty() && suite_rules_.empty(); }
 
  private:
   struct CallRule {

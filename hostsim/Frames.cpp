@@ -39,16 +39,17 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
   // real host does, rather than failing the checkout.
   const A_long frame_count = layer.source->frame_count();
   if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
-  auto frame = std::make_unique<PixelWorld>(Downsampled(layer.width, downsample_x_),
-                                            Downsampled(layer.height, downsample_y_), bit_depth_);
-  layer.source->DrawFrame(*frame_index, *frame);
+  std::unique_ptr<PixelWorld> frame = world_pool_.Take(Downsampled(layer.width, downsample_x_),
+                                                       Downsampled(layer.height, downsample_y_), bit_depth_,
+                                                       !skip_pixels_);
+  if (!skip_pixels_) layer.source->DrawFrame(*frame_index, *frame);
   return frame;
 }
 
 std::unique_ptr<PixelWorld> Host::RenderInputFrame() const {
-  auto input = std::make_unique<PixelWorld>(input_width(), input_height(), bit_depth_);
+  std::unique_ptr<PixelWorld> input = world_pool_.Take(input_width(), input_height(), bit_depth_, !skip_pixels_);
   const LayerModel* layer = FindLayerById(settings_.on_layer);
-  if (layer != nullptr && layer->source && composition_.time_scale != 0) {
+  if (!skip_pixels_ && layer != nullptr && layer->source && composition_.time_scale != 0) {
     const double layer_seconds = static_cast<double>(current_time_) / composition_.time_scale;
     layer->source->DrawFrame(FrameIndexAt(layer_seconds, layer->frame_rate), *input);
   }

@@ -19,7 +19,7 @@ PF_Handle NewHandle(A_u_longlong size) {
   entry["size"] = size;
   PF_Handle handle = nullptr;
   if (!host->Injected("host_new_handle")) handle = host->handles().New(static_cast<std::size_t>(size));
-  entry["result"] = HandleId(*host, handle);
+  if (entry.tracing()) entry["result"] = HandleId(*host, handle);
   host->Record(entry);
   return handle;
 }
@@ -28,7 +28,7 @@ void* LockHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return nullptr;
   TraceEntry entry = host->CallEntry("host_lock_handle");
-  entry["handle"] = HandleId(*host, handle);
+  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
   void* bytes = nullptr;
   if (!host->handles().Contains(handle)) {
     host->Misuse(entry, "unknown handle");
@@ -44,7 +44,7 @@ void UnlockHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return;
   TraceEntry entry = host->CallEntry("host_unlock_handle");
-  entry["handle"] = HandleId(*host, handle);
+  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
   if (!host->handles().Unlock(handle)) host->Misuse(entry, "unknown handle");
   entry["result"] = nullptr;
   host->Record(entry);
@@ -54,7 +54,7 @@ void DisposeHandle(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return;
   TraceEntry entry = host->CallEntry("host_dispose_handle");
-  entry["handle"] = HandleId(*host, handle);
+  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
   if (!host->handles().Dispose(handle)) host->Misuse(entry, "unknown handle");
   entry["result"] = nullptr;
   host->Record(entry);
@@ -64,7 +64,7 @@ A_u_longlong GetHandleSize(PF_Handle handle) {
   Host* host = CurrentHost();
   if (host == nullptr) return 0;
   TraceEntry entry = host->CallEntry("host_get_handle_size");
-  entry["handle"] = HandleId(*host, handle);
+  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
   std::size_t size = 0;
   if (!host->handles().Size(handle, &size)) host->Misuse(entry, "unknown handle");
   entry["result"] = size;

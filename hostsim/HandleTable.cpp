@@ -3,44 +3,46 @@
 namespace hostsim {
 
 PF_Handle HandleTable::New(std::size_t size) {
-  auto block = std::make_unique<Block>();
+  Block block;
   // One byte at least, so that even an empty handle has distinct bytes.
-  block->storage = std::make_unique<unsigned char[]>(size == 0 ? 1 : size);
-  block->bytes = block->storage.get();
-  block->size = size;
-  block->id = next_id_++;
-  PF_Handle handle = &block->bytes;
-  blocks_.emplace(handle, std::move(block));
-  return handle;
+  block.storage = std::make_unique<unsigned char[]>(size == 0 ? 1 : size);
+  block.bytes = block.storage.get();
+  block.size = size;
+  return HandleOf(blocks_.Issue(std::move(block)));
+}
+
+HandleTable::Entry* HandleTable::Live(PF_Handle handle) const {
+  Entry* entry = blocks_.Find(handle);
+  return entry != nullptr && HandleOf(*entry) == handle ? entry : nullptr;
 }
 
 bool HandleTable::Lock(PF_Handle handle, void** bytes) {
-  auto found = blocks_.find(handle);
-  if (found == blocks_.end()) return false;
-  ++found->second->locks;
-  *bytes = found->second->bytes;
+  Entry* entry = Live(handle);
+  if (entry == nullptr) return false;
+  ++entry->record.locks;
+  *bytes = entry->record.bytes;
   return true;
 }
 
 bool HandleTable::Unlock(PF_Handle handle) {
-  auto found = blocks_.find(handle);
-  if (found == blocks_.end()) return false;
-  if (found->second->locks > 0) --found->second->locks;
+  Entry* entry = Live(handle);
+  if (entry == nullptr) return false;
+  if (entry->record.locks > 0) --entry->record.locks;
   return true;
 }
 
-bool HandleTable::Dispose(PF_Handle handle) { return blocks_.erase(handle) != 0; }
+bool HandleTable::Dispose(PF_Handle handle) { return blocks_.Dispose(Live(handle)); }
 
 bool HandleTable::Size(PF_Handle handle, std::size_t* size) const {
-  auto found = blocks_.find(handle);
-  if (found == blocks_.end()) return false;
-  *size = found->second->size;
+  const Entry* entry = Live(handle);
+  if (entry == nullptr) return false;
+  *size = entry->record.size;
   return true;
 }
 
 int HandleTable::Id(PF_Handle handle) const {
-  auto found = blocks_.find(handle);
-  return found == blocks_.end() ? 0 : found->second->id;
+  const Entry* entry = Live(handle);
+  return entry == nullptr ? 0 : entry->id;
 }
 
 }  // namespace hostsim

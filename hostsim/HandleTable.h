@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <memory>
 
 #include "PF_HandleSuite.h"
+#include "RecordSlab.h"
 
 namespace hostsim {
 
@@ -20,7 +20,7 @@ class HandleTable {
   // A new zero-filled handle of `size` bytes.
   PF_Handle New(std::size_t size);
 
-  bool Contains(PF_Handle handle) const { return blocks_.count(handle) != 0; }
+  bool Contains(PF_Handle handle) const { return Live(handle) != nullptr; }
 
   // These return false (and do nothing) for a handle the table does not know.
   bool Lock(PF_Handle handle, void** bytes);
@@ -31,11 +31,7 @@ class HandleTable {
   // The serial number the trace uses for a handle (1, 2, ...), 0 when unknown.
   int Id(PF_Handle handle) const;
 
-  int live_count() const { return static_cast<int>(blocks_.size()); }
-  template <typename Visit>
-  void ForEach(Visit visit) const {
-    for (const auto& [handle, block] : blocks_) visit(handle);
-  }
+  int live_count() const { return blocks_.live_count(); }
 
  private:
   struct Block {
@@ -43,10 +39,14 @@ class HandleTable {
     std::unique_ptr<unsigned char[]> storage;
     std::size_t size = 0;
     int locks = 0;
-    int id = 0;
   };
-  std::map<PF_Handle, std::unique_ptr<Block>> blocks_;
-  int next_id_ = 1;
+  using Entry = RecordSlab<Block>::Entry;
+
+  static PF_Handle HandleOf(const Entry& entry) { return const_cast<void**>(&entry.record.bytes); }
+  // The live block whose handle this is, or null.
+  Entry* Live(PF_Handle handle) const;
+
+  mutable RecordSlab<Block> blocks_;
 };
 
 }  // namespace hostsim

@@ -1,5 +1,6 @@
 #include "Host.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -26,6 +27,7 @@ A_long Downsampled(A_long full, const PF_RationalScale& factor) {
 
 Host::Host(const Module& module)
     : module_(module),
+      interact_(InteractCallbacks()),
       utils_(UtilCallbacks()),
       pre_render_callbacks_(PreRenderCallbacks()),
       smart_render_callbacks_(SmartRenderCallbacks()),
@@ -67,7 +69,7 @@ A_long Host::input_height() const { return Downsampled(layer_height(), downsampl
 PF_InData Host::NewInData(A_long current_time) const {
   PF_InData in_data;
   std::memset(&in_data, 0, sizeof(in_data));
-  in_data.inter = InteractCallbacks();
+  in_data.inter = interact_;
   in_data.utils = const_cast<PF_UtilCallbacks*>(&utils_);
   in_data.effect_ref = effect_ref_;
   in_data.version = PF_SpecVersion{13, 0};
@@ -79,9 +81,13 @@ PF_InData Host::NewInData(A_long current_time) const {
                           : 1;
   in_data.local_time_step = in_data.time_step;
   in_data.field = PF_Field_FRAME;
-  in_data.width = layer_width();
-  in_data.height = layer_height();
-  in_data.extent_hint = PF_LRect{0, 0, input_width(), input_height()};
+  // One look-up of the effect layer serves all four sizes: this runs for
+  // every command.
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  in_data.width = layer != nullptr ? layer->width : composition_.width;
+  in_data.height = layer != nullptr ? layer->height : composition_.height;
+  in_data.extent_hint =
+      PF_LRect{0, 0, Downsampled(in_data.width, downsample_x_), Downsampled(in_data.height, downsample_y_)};
   in_data.downsample_x = downsample_x_;
   in_data.downsample_y = downsample_y_;
   in_data.pixel_aspect_ratio = PF_RationalScale{1, 1};
@@ -109,15 +115,18 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
       escaped = "an exception of unknown type";
     }
   }
-  nlohmann::ordered_json command{{"command", cmd}};
+  std::string error;
   if (!escaped.empty()) {
     result = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    const std::string what = "exception escaped the entry point: " + escaped;
-    command["error"] = what;
-    errors_.push_back("EntryPointFunc: " + what);
+    error = "exception escaped the entry point: " + escaped;
+    errors_.push_back("EntryPointFunc: " + error);
   }
-  command["result"] = result;
-  trace_.Add(std::move(command));
+  if (trace_.enabled()) {
+    nlohmann::ordered_json command{{"command", cmd}};
+    if (!error.empty()) command["error"] = error;
+    command["result"] = result;
+    trace_.Add(std::move(command));
+  }
 
   // The host keeps what the effect left for it.
   if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
@@ -126,16 +135,21 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_GLOBAL_SETDOWN) global_data_ = nullptr;
   if (cmd == PF_Cmd_SMART_PRE_RENDER && extra != nullptr) {
     PF_Handle left = static_cast<PF_PreRenderExtra*>(extra)->output->pre_render_data;
-    if (left != nullptr && handles_.Contains(left)) pre_render_handles_.insert(left);
+    if (left != nullptr && handles_.Contains(left) &&
+        std::find(pre_render_handles_.begin(), pre_render_handles_.end(), left) == pre_render_handles_.end()) {
+      pre_render_handles_.push_back(left);
+    }
   }
 
-  held_after_last_command_ = holdings();
+  CountHoldings(&held_after_last_command_);
   ReclaimCommandLoans();
   return result;
 }
 
 void Host::ReclaimCommandLoans() {
+  for (auto& [param, checkout] : checked_out_params_) RecycleWorld(std::move(checkout.frame));
   checked_out_params_.clear();
+  for (auto& [id, pixels] : checked_out_layer_pixels_) RecycleWorld(std::move(pixels));
   checked_out_layer_pixels_.clear();
   output_checked_out_ = false;
 }
@@ -147,13 +161,15 @@ void Host::BeginRenderPass(const PF_LRect& output_rect) {
     width = input_width();
     height = input_height();
   }
-  output_world_ = std::make_unique<PixelWorld>(width, height, bit_depth_);
+  RecycleWorld(std::move(output_world_));
+  output_world_ = world_pool_.Take(width, height, bit_depth_, !skip_pixels_);
 }
 
 void Host::FreePreRenderData(PF_PreRenderOutput* output) {
   if (output == nullptr || output->pre_render_data == nullptr) return;
   PF_Handle handle = output->pre_render_data;
-  pre_render_handles_.erase(handle);
+  pre_render_handles_.erase(std::remove(pre_render_handles_.begin(), pre_render_handles_.end(), handle),
+                            pre_render_handles_.end());
   if (output->delete_pre_render_data_func != nullptr) {
     CurrentHostScope current(this);
     output->delete_pre_render_data_func(handle);
@@ -176,10 +192,16 @@ bool Host::stream_hidden(PF_ParamIndex index) const {
 
 PF_ParamDef Host::ParamValue(PF_ParamIndex index) const {
   PF_ParamDef def;
-  std::memset(&def, 0, sizeof(def));
+  WriteParamValue(index, &def);
+  return def;
+}
+
+void Host::WriteParamValue(PF_ParamIndex index, PF_ParamDef* out) const {
+  PF_ParamDef& def = *out;
   if (index >= 1 && static_cast<std::size_t>(index) <= declared_params_.size()) {
     def = declared_params_[index - 1];
   } else {
+    std::memset(&def, 0, sizeof(def));
     // Not declared (yet): the type the effect's saved projects give this index.
     static const PF_ParamType kTypes[] = {PF_Param_LAYER, PF_Param_POPUP, PF_Param_LAYER, PF_Param_POPUP,
                                           PF_Param_FIX_SLIDER, PF_Param_FLOAT_SLIDER};
@@ -205,7 +227,6 @@ PF_ParamDef Host::ParamValue(PF_ParamIndex index) const {
       if (def.param_type == PF_Param_LAYER) std::memset(&def.u.ld, 0, sizeof(def.u.ld));
       break;
   }
-  return def;
 }
 
 AEGP_PluginID Host::RegisterPlugin() {
@@ -261,22 +282,31 @@ const LayerModel* Host::FindLayerById(A_long id) const {
 
 Holdings Host::holdings() const {
   Holdings held;
-  handles_.ForEach([&](PF_Handle handle) {
-    if (handle == global_data_) {
-      ++held.global_handles;
-    } else if (pre_render_handles_.count(handle) != 0) {
-      ++held.pre_render_handles;
-    } else {
-      ++held.other_handles;
+  CountHoldings(&held);
+  return held;
+}
+
+void Host::CountHoldings(Holdings* out) const {
+  Holdings& held = *out;
+  held.pre_render_handles = 0;
+  held.suites.clear();
+  // Counted from the few handles the host keeps, not by walking every live
+  // one: this runs after every command.
+  held.global_handles = global_data_ != nullptr && handles_.Contains(global_data_) ? 1 : 0;
+  for (PF_Handle handle : pre_render_handles_) {
+    if (handle != global_data_ && handles_.Contains(handle)) ++held.pre_render_handles;
+  }
+  held.other_handles = handles_.live_count() - held.global_handles - held.pre_render_handles;
+  for (int offered = 0; offered < kOfferedSuiteCount; ++offered) {
+    if (suite_loans_[offered] != 0) {
+      held.suites[{OfferedSuiteName(offered), OfferedSuiteVersion(offered)}] = suite_loans_[offered];
     }
-  });
-  held.suites = acquired_suites_;
+  }
   held.effect_refs = effect_refs_.live_count();
   held.stream_refs = stream_refs_.live_count();
   held.stream_values = static_cast<int>(stream_values_.size());
   held.checked_out_params = static_cast<int>(checked_out_params_.size());
   held.checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
-  return held;
 }
 
 }  // namespace hostsim

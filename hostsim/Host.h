@@ -8,9 +8,9 @@
 // may drive the same loaded Module from several threads at once.
 #pragma once
 
+#include <array>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,13 +20,16 @@
 #include "Composition.h"
 #include "CurrentHost.h"
 #include "FaultPlan.h"
+#include "FlatMap.h"
 #include "HandleTable.h"
 #include "Holdings.h"
 #include "Module.h"
 #include "ReferenceTable.h"
+#include "SuiteTables.h"
 #include "Trace.h"
 #include "TraceEntry.h"
 #include "pixels/PixelWorld.h"
+#include "pixels/WorldPool.h"
 
 namespace hostsim {
 
@@ -67,6 +70,13 @@ class Host {
   PF_RationalScale downsample_y() const { return downsample_y_; }
   void SetBitDepth(BitDepth depth) { bit_depth_ = depth; }
   BitDepth bit_depth() const { return bit_depth_; }
+
+  // With pixels skipped the host lends worlds without drawing into them and
+  // its copy checks its arguments but moves nothing: every call the effect
+  // makes costs what it always does, less the pixel work. For measuring what
+  // the effect itself costs.
+  void SetSkipPixels(bool skip) { skip_pixels_ = skip; }
+  bool skips_pixels() const { return skip_pixels_; }
 
   // The effect layer's full-resolution size (the composition's when the
   // scene has no such layer) and the same at the current resolution.
@@ -111,6 +121,9 @@ class Host {
   // A non-layer parameter as the host hands it out: its declaration (or a
   // record of the expected type) with the value taken from the settings.
   PF_ParamDef ParamValue(PF_ParamIndex index) const;
+  // The same, written into a record the caller owns (a checkout writes the
+  // module's record directly).
+  void WriteParamValue(PF_ParamIndex index, PF_ParamDef* def) const;
 
   // Plug-in ids handed out by AEGP_RegisterWithAEGP.
   const std::vector<AEGP_PluginID>& plugin_ids() const { return plugin_ids_; }
@@ -159,7 +172,9 @@ class Host {
   // Notes a misuse in the entry and in errors().
   void Misuse(TraceEntry& entry, const std::string& what);
   // The injected failure for this call, if any.
-  std::optional<PF_Err> Injected(const char* call) { return faults_.OnCall(call); }
+  std::optional<PF_Err> Injected(const char* call) {
+    return faults_.empty() ? std::nullopt : faults_.OnCall(call);
+  }
   // Checks the effect reference a callback received.
   bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
 
@@ -178,12 +193,16 @@ class Host {
   };
 
   HandleTable& handles() { return handles_; }
-  std::map<std::pair<std::string, A_long>, int>& acquired_suites() { return acquired_suites_; }
+  // How many times the module holds the offered suite at `offered` (see
+  // OfferedSuiteName): acquired and not yet released.
+  int& suite_loans(int offered) { return suite_loans_[offered]; }
   ReferenceTable<AEGP_PluginID>& effect_refs() { return effect_refs_; }
   ReferenceTable<StreamRecord>& stream_refs() { return stream_refs_; }
-  std::map<const AEGP_StreamValue2*, StreamValueRecord>& stream_values() { return stream_values_; }
-  std::map<const PF_ParamDef*, CheckedOutParam>& checked_out_params() { return checked_out_params_; }
-  std::map<A_long, std::unique_ptr<PixelWorld>>& checked_out_layer_pixels() { return checked_out_layer_pixels_; }
+  FlatMap<const AEGP_StreamValue2*, StreamValueRecord>& stream_values() { return stream_values_; }
+  FlatMap<const PF_ParamDef*, CheckedOutParam>& checked_out_params() { return checked_out_params_; }
+  FlatMap<A_long, std::unique_ptr<PixelWorld>>& checked_out_layer_pixels() { return checked_out_layer_pixels_; }
+  // Keeps a world the module has given back, for later frames to reuse.
+  void RecycleWorld(std::unique_ptr<PixelWorld> world) { world_pool_.Give(std::move(world)); }
   std::vector<LayerRequest>& mutable_layer_requests() { return layer_requests_; }
   std::vector<PF_ParamDef>& mutable_declared_params() { return declared_params_; }
   std::map<PF_ParamIndex, AEGP_DynStreamFlags>& mutable_stream_flags() { return stream_flags_; }
@@ -216,6 +235,9 @@ class Host {
 
  private:
   void ReclaimCommandLoans();
+  // Sets every count of *held; runs after each command, so it reuses the
+  // record instead of building one.
+  void CountHoldings(Holdings* held) const;
 
   const Module& module_;
   Trace trace_;
@@ -227,8 +249,13 @@ class Host {
   PF_RationalScale downsample_x_{1, 1};
   PF_RationalScale downsample_y_{1, 1};
   BitDepth bit_depth_ = BitDepth::k8;
+  bool skip_pixels_ = false;
+  // Worlds lent before and given back, for the next frames. Mutable: lending
+  // a frame changes no state the scene or the module can see.
+  mutable WorldPool world_pool_;
 
   // Callback tables handed to the module; they live as long as the host.
+  PF_InteractCallbacks interact_{};
   PF_UtilCallbacks utils_{};
   PF_PreRenderCallbacks pre_render_callbacks_{};
   PF_SmartRenderCallbacks smart_render_callbacks_{};
@@ -241,13 +268,13 @@ class Host {
 
   HandleTable handles_;
   PF_Handle global_data_ = nullptr;
-  std::set<PF_Handle> pre_render_handles_;
-  std::map<std::pair<std::string, A_long>, int> acquired_suites_;
+  std::vector<PF_Handle> pre_render_handles_;
+  std::array<int, kOfferedSuiteCount> suite_loans_{};
   ReferenceTable<AEGP_PluginID> effect_refs_;
   ReferenceTable<StreamRecord> stream_refs_;
-  std::map<const AEGP_StreamValue2*, StreamValueRecord> stream_values_;
-  std::map<const PF_ParamDef*, CheckedOutParam> checked_out_params_;
-  std::map<A_long, std::unique_ptr<PixelWorld>> checked_out_layer_pixels_;
+  FlatMap<const AEGP_StreamValue2*, StreamValueRecord> stream_values_;
+  FlatMap<const PF_ParamDef*, CheckedOutParam> checked_out_params_;
+  FlatMap<A_long, std::unique_ptr<PixelWorld>> checked_out_layer_pixels_;
   std::vector<AEGP_PluginID> plugin_ids_;
   std::vector<PF_ParamDef> declared_params_;
   std::map<PF_ParamIndex, AEGP_DynStreamFlags> stream_flags_;

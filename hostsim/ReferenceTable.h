@@ -1,48 +1,47 @@
 // Opaque references the host hands out (effect references, stream
-// references, stream values). Each is the address of an entry that the table
-// owns, so a reference that comes back can be told from a stale or foreign one.
+// references). Each is the address of an entry that the table owns, so a
+// reference that comes back can be told from a stale or foreign one.
 #pragma once
 
-#include <map>
-#include <memory>
+#include <utility>
+
+#include "RecordSlab.h"
 
 namespace hostsim {
 
 template <typename Record>
 class ReferenceTable {
  public:
-  // A new reference carrying `record`; `*id` receives its serial number.
-  void* Issue(Record record) {
-    auto entry = std::make_unique<Entry>(Entry{std::move(record), next_id_++});
-    void* reference = entry.get();
-    entries_.emplace(reference, std::move(entry));
-    return reference;
-  }
+  // A new reference carrying `record`.
+  void* Issue(Record record) { return &slab_.Issue(std::move(record)); }
 
   // Null when the reference is not live.
   Record* Find(const void* reference) {
-    auto found = entries_.find(reference);
-    return found == entries_.end() ? nullptr : &found->second->record;
+    Entry* entry = Live(reference);
+    return entry != nullptr ? &entry->record : nullptr;
   }
 
-  bool Dispose(const void* reference) { return entries_.erase(reference) != 0; }
+  bool Dispose(const void* reference) { return slab_.Dispose(Live(reference)); }
 
   // Serial number for the trace (1, 2, ...); 0 when unknown.
   int Id(const void* reference) const {
-    auto found = entries_.find(reference);
-    return found == entries_.end() ? 0 : found->second->id;
+    const Entry* entry = const_cast<ReferenceTable*>(this)->Live(reference);
+    return entry != nullptr ? entry->id : 0;
   }
 
-  int live_count() const { return static_cast<int>(entries_.size()); }
-  void Clear() { entries_.clear(); }
+  int live_count() const { return slab_.live_count(); }
 
  private:
-  struct Entry {
-    Record record;
-    int id;
-  };
-  std::map<const void*, std::unique_ptr<Entry>> entries_;
-  int next_id_ = 1;
+  using Entry = typename RecordSlab<Record>::Entry;
+
+  // The live entry whose address the reference is; a pointer into the
+  // middle of one is not a reference.
+  Entry* Live(const void* reference) {
+    Entry* entry = slab_.Find(reference);
+    return entry == reference ? entry : nullptr;
+  }
+
+  RecordSlab<Record> slab_;
 };
 
 }  // namespace hostsim

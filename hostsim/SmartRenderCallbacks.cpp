@@ -113,10 +113,14 @@ PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
   TraceEntry entry = host->CallEntry("checkin_layer_pixels");
   entry["checkout_id"] = checkout_id;
   if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (host->checked_out_layer_pixels().erase(checkout_id) == 0) {
+  auto& checked_out = host->checked_out_layer_pixels();
+  auto found = checked_out.find(checkout_id);
+  if (found == checked_out.end()) {
     host->Misuse(entry, "layer pixels not checked out");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   }
+  host->RecycleWorld(std::move(found->second));
+  checked_out.erase(found);
   if (std::optional<PF_Err> injected = host->Injected("checkin_layer_pixels")) {
     return Finish(*host, entry, *injected);
   }

@@ -280,6 +280,27 @@ TEST_F(RenderServiceTest, TracingOffRecordsNothingButStillNoticesMisuse) {
   EXPECT_EQ(host_.errors().size(), 1u);
 }
 
+TEST_F(RenderServiceTest, SkippingPixelsKeepsEveryCallButMovesNoPixels) {
+  // Worlds lent while skipping hold whatever they held; this host has lent
+  // none yet, so they start transparent black.
+  host_.SetDownsample({1, 4}, {1, 4});
+  host_.SetSkipPixels(true);
+  const hostsim::FrameResult frame = session_.RenderFrame(90);
+  ASSERT_EQ(frame.error(), PF_Err_NONE);
+  const std::vector<std::string> skipping = host_.trace().CallNamesOfLastCommand();
+  ASSERT_NE(frame.output, nullptr);
+  bool blank = true;
+  for (A_long y = 0; y < frame.output->height(); ++y)
+    for (A_long x = 0; x < frame.output->width(); ++x) blank = blank && frame.output->Get(x, y).alpha == 0.0f;
+  EXPECT_TRUE(blank) << "the copy moved pixels although told to skip them";
+  EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.held_after_last_command()));
+
+  host_.SetSkipPixels(false);
+  ASSERT_EQ(session_.RenderFrame(90).error(), PF_Err_NONE);
+  EXPECT_EQ(host_.trace().CallNamesOfLastCommand(), skipping);
+  EXPECT_TRUE(NoMisuse(host_));
+}
+
 // ---- Threads
 
 TEST(ThreadsTest, SeveralHostsDriveOneModuleAtOnce) {
