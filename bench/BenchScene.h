@@ -1,7 +1,9 @@
 // One effect instance on the substitute host, set up for timing frames: a
-// composition whose effect layer and chosen layer have blank sources, tracing
-// off, and the host's pixel callbacks timed so that a frame's cost can be
-// split into what the host spends on pixels and everything else.
+// composition whose effect layer and chosen layer have blank sources and
+// tracing off. Either the host skips its pixel work, so that a frame costs
+// the effect's code and the host calls it makes and nothing else, or the
+// host's pixel callbacks are timed so that a frame's cost can be split into
+// what the host spends on pixels and everything else.
 #pragma once
 
 #include <map>
@@ -21,6 +23,8 @@ struct FrameSplit {
   double copy = 0;   // inside the host's copy callback
   double lend = 0;   // making the worlds the host lends: input, chosen layer, output
   // What remains: the effect's own code and every other host call it makes.
+  // With the host's pixel work skipped, copy and lend are not timed and
+  // this is the whole frame.
   double overhead() const { return total - copy - lend; }
 };
 
@@ -29,6 +33,7 @@ struct RigOptions {
   A_long layer_width = 0, layer_height = 0;        // the chosen layer; 0 means the composition's size
   A_long mode = 4;                                 // "Fit to Layer"
   hostsim::BitDepth depth = hostsim::BitDepth::k8;
+  bool skip_pixels = true;  // see Host::SetSkipPixels
 };
 
 class EffectRig {
@@ -40,7 +45,8 @@ class EffectRig {
   EffectRig(const EffectRig&) = delete;
   EffectRig& operator=(const EffectRig&) = delete;
 
-  // One pre-render/render pair through the host with tracing off. Throws
+  // One pre-render/render pair through the host with tracing off, and the
+  // host's freeing of the pre-render data. Throws
   // std::runtime_error when a pass fails, so a broken build cannot pass for
   // a fast one.
   FrameSplit RunFrame();
@@ -52,6 +58,8 @@ class EffectRig {
   hostsim::Host& host() { return host_; }
 
  private:
+  FrameSplit RunTimedFrame(A_long now);
+
   hostsim::Host host_;
   hostsim::Session session_;
   A_long frame_ = 0;
