@@ -167,7 +167,7 @@ class Host {
   // The trace entry of one call, started with its name.
   TraceEntry CallEntry(const char* call) const { return TraceEntry(trace_.enabled(), call); }
   void Record(TraceEntry& entry) {
-    if (std::optional<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
+    if (std::unique_ptr<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
   }
   // Notes a misuse in the entry and in errors().
   void Misuse(TraceEntry& entry, const std::string& what);

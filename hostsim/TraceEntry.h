@@ -3,7 +3,7 @@
 // renders without a trace spends no time building JSON it would throw away.
 #pragma once
 
-#include <optional>
+#include <memory>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -30,18 +30,20 @@ class TraceEntry {
   // The entry of a call to the host function `call`; the name is kept even
   // with tracing off, for the misuse the host reports.
   TraceEntry(bool tracing, const char* call) : call_(call) {
-    if (tracing) json_.emplace(nlohmann::ordered_json{{"call", call}});
+    if (tracing) json_ = std::make_unique<nlohmann::ordered_json>(nlohmann::ordered_json{{"call", call}});
   }
 
-  Field operator[](const char* key) { return Field(json_ ? &*json_ : nullptr, key); }
-  bool tracing() const { return json_.has_value(); }
+  Field operator[](const char* key) { return Field(json_.get(), key); }
+  bool tracing() const { return json_ != nullptr; }
   const char* call() const { return call_; }
-  // The finished entry, or nothing when tracing is off.
-  std::optional<nlohmann::ordered_json> Take() { return std::move(json_); }
+  // The finished entry, or null when tracing is off.
+  std::unique_ptr<nlohmann::ordered_json> Take() { return std::move(json_); }
 
  private:
   const char* call_;
-  std::optional<nlohmann::ordered_json> json_;
+  // A pointer rather than an optional value: with tracing off, making and
+  // dropping the entry is a store and a test.
+  std::unique_ptr<nlohmann::ordered_json> json_;
 };
 
 }  // namespace hostsim
