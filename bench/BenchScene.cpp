@@ -115,18 +115,33 @@ EffectRig::~EffectRig() { session_.GlobalSetdown(); }
 FrameSplit EffectRig::RunFrame() {
   const A_long now = frame_++ % 300;
   if (!host_.skips_pixels()) return RunTimedFrame(now);
-
-  // The frame as Session::RenderFrame runs it, with nothing timed inside.
   FrameSplit split;
   const Clock::time_point start = Clock::now();
+  const PF_Err err = RenderUntimed(now);
+  split.total = SecondsSince(start);
+  if (err != PF_Err_NONE) throw std::runtime_error("frame failed with error " + std::to_string(err));
+  return split;
+}
+
+FrameSplit EffectRig::RunFrames(int count) {
+  if (!host_.skips_pixels()) throw std::logic_error("batches of frames are timed only with pixels skipped");
+  PF_Err err = PF_Err_NONE;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < count && err == PF_Err_NONE; ++i) err = RenderUntimed(frame_++ % 300);
+  FrameSplit split;
+  split.total = SecondsSince(start) / count;
+  if (err != PF_Err_NONE) throw std::runtime_error("frame failed with error " + std::to_string(err));
+  return split;
+}
+
+// The frame as Session::RenderFrame runs it, with nothing timed inside.
+PF_Err EffectRig::RenderUntimed(A_long now) {
   PF_PreRenderOutput pre_output;
   std::memset(&pre_output, 0, sizeof(pre_output));
   PF_Err err = session_.SmartPreRender(now, &pre_output);
   if (err == PF_Err_NONE) err = session_.SmartRender(now, pre_output.pre_render_data, pre_output.result_rect);
   host_.FreePreRenderData(&pre_output);
-  split.total = SecondsSince(start);
-  if (err != PF_Err_NONE) throw std::runtime_error("frame failed with error " + std::to_string(err));
-  return split;
+  return err;
 }
 
 FrameSplit EffectRig::RunTimedFrame(A_long now) {

@@ -50,6 +50,9 @@ class EffectRig {
   // std::runtime_error when a pass fails, so a broken build cannot pass for
   // a fast one.
   FrameSplit RunFrame();
+  // `count` frames timed as one batch, with the host's pixel work skipped;
+  // the split holds the mean frame. Throws as RunFrame does.
+  FrameSplit RunFrames(int count);
 
   // Runs one frame with tracing on and counts the host calls it made, by
   // name ("AcquireSuite", "copy", ...).
@@ -59,6 +62,7 @@ class EffectRig {
 
  private:
   FrameSplit RunTimedFrame(A_long now);
+  PF_Err RenderUntimed(A_long now);
 
   hostsim::Host host_;
   hostsim::Session session_;
