@@ -292,16 +292,44 @@ TOVANE_KERNEL void StoreRoundedTwo(__m512d q, Pixel* out) {
   }
 }
 
+// The x weights of every pair of output columns with two taps each, laid
+// out as the pair loops multiply by them: for a pair and a tap, the first
+// column's weight in lanes 0-3 and the second's in lanes 4-7. Made once per
+// copy; multiplying the lanes by a row weight gives exactly the products
+// wx * wy the reference forms, one per lane.
+class PairWeights {
+ public:
+  explicit PairWeights(const AxisPlan& xs) {
+    constexpr std::size_t kTaps = 2;
+    const std::size_t pairs = xs.total.size() / 2;
+    lanes_.resize(pairs * kTaps * 8);
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+      for (std::size_t tx = 0; tx < kTaps; ++tx) {
+        double* lane = &lanes_[(pair * kTaps + tx) * 8];
+        std::fill(lane, lane + 4, xs.weight[(2 * pair) * kTaps + tx]);
+        std::fill(lane + 4, lane + 8, xs.weight[(2 * pair + 1) * kTaps + tx]);
+      }
+    }
+  }
+  // The sixteen lanes of the pair starting at column c (even).
+  const double* of(std::size_t c) const { return &lanes_[c * 8]; }
+
+ private:
+  std::vector<double> lanes_;
+};
+
 // Both pixels' sums over two by two taps, as the four-lane loops form them.
+// `lanes` are the pair's x weights (PairWeights::of).
 template <typename Pixel>
-TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* wx, const double* wy) {
+TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy) {
   constexpr std::size_t kTaps = 2;
   const __m512i alpha_lanes = _mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4);
   __m512d acc = _mm512_setzero_pd();
   for (std::size_t ty = 0; ty < kTaps; ++ty) {
+    const __m512d row_weight = _mm512_set1_pd(wy[ty]);
     for (std::size_t tx = 0; tx < kTaps; ++tx) {
       const __m512d p = LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]);
-      const __m512d w = Halves(wx[tx] * wy[ty], wx[kTaps + tx] * wy[ty]);
+      const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
       const __m512d wa = _mm512_mul_pd(w, _mm512_permutexvar_pd(alpha_lanes, p));
       acc = _mm512_add_pd(acc, _mm512_mul_pd(wa, _mm512_mask_blend_pd(0x11, p, _mm512_set1_pd(1.0))));
     }
@@ -311,13 +339,14 @@ TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const d
 
 // Both pixels' unweighted colour sums, for footprints without alpha.
 template <typename Pixel>
-TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* wx, const double* wy) {
+TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy) {
   constexpr std::size_t kTaps = 2;
   __m512d plain = _mm512_setzero_pd();
   for (std::size_t ty = 0; ty < kTaps; ++ty) {
+    const __m512d row_weight = _mm512_set1_pd(wy[ty]);
     for (std::size_t tx = 0; tx < kTaps; ++tx) {
       const __m512d p = LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]);
-      const __m512d w = Halves(wx[tx] * wy[ty], wx[kTaps + tx] * wy[ty]);
+      const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
       plain = _mm512_add_pd(plain, _mm512_mul_pd(w, _mm512_mask_blend_pd(0x11, p, _mm512_setzero_pd())));
     }
   }
@@ -329,21 +358,22 @@ TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, co
 // two branches, chosen per pixel). In that second branch float alpha is
 // still its sum over the total; integer alpha is the plain sums' 0.
 template <bool kFloatAlpha, typename Pixel>
-TOVANE_KERNEL __m512d ResolveTwo(__m512d acc, const Pixel* const* srow, const A_long* ix, const double* wx,
+TOVANE_KERNEL __m512d ResolveTwo(__m512d acc, const Pixel* const* srow, const A_long* ix, const double* lanes,
                                  const double* wy, double total0, double total1) {
   const __m512d alphas = _mm512_permutexvar_pd(_mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4), acc);
   const __m512d totals = Halves(total0, total1);
   const __mmask8 weighted = _mm512_cmp_pd_mask(alphas, _mm512_setzero_pd(), _CMP_GT_OQ);
   const __m512d q = _mm512_div_pd(acc, _mm512_mask_blend_pd(0x11, alphas, totals));
   if (weighted == 0xff) return q;
-  __m512d plain = _mm512_div_pd(PlainSumTwo(srow, ix, wx, wy), totals);
+  __m512d plain = _mm512_div_pd(PlainSumTwo(srow, ix, lanes, wy), totals);
   if constexpr (kFloatAlpha) plain = _mm512_mask_blend_pd(0x11, plain, _mm512_div_pd(acc, totals));
   return _mm512_mask_blend_pd(weighted, plain, q);
 }
 
 // Float pixels: pairs whose columns and row all have two real taps.
-TOVANE_KERNEL void FloatRowPairs(const PF_EffectWorld& src, PF_PixelFloat* out, const AxisPlan& xs, const double* wy,
-                                 const A_long* iy, std::size_t ny, double ytotal) {
+TOVANE_KERNEL void FloatRowPairs(const PF_EffectWorld& src, PF_PixelFloat* out, const AxisPlan& xs,
+                                 const PairWeights& pairs, const double* wy, const A_long* iy, std::size_t ny,
+                                 double ytotal) {
   const std::size_t columns = xs.total.size();
   if (ny != 2 || xs.stride != 2) {
     wide::FloatRow(src, out, xs, wy, iy, ny, ytotal);
@@ -358,26 +388,26 @@ TOVANE_KERNEL void FloatRowPairs(const PF_EffectWorld& src, PF_PixelFloat* out, 
       continue;
     }
     const A_long* ix = &xs.index[c * 2];
-    const double* wx = &xs.weight[c * 2];
-    const __m512d q =
-        ResolveTwo<true>(SumTwo(srow, ix, wx, wy), srow, ix, wx, wy, xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
+    const double* lanes = pairs.of(c);
+    const __m512d q = ResolveTwo<true>(SumTwo(srow, ix, lanes, wy), srow, ix, lanes, wy, xs.total[c] * ytotal,
+                                       xs.total[c + 1] * ytotal);
     _mm256_storeu_ps(&out[c].alpha, _mm512_cvtpd_ps(q));
   }
   if (c < columns) wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
 }
 
 template <typename Pixel>
-TOVANE_KERNEL void IntegerRowPairs(const PF_EffectWorld& src, Pixel* out, const AxisPlan& xs, const double* wy,
-                                   const A_long* iy, double ytotal) {
+TOVANE_KERNEL void IntegerRowPairs(const PF_EffectWorld& src, Pixel* out, const AxisPlan& xs,
+                                   const PairWeights& pairs, const double* wy, const A_long* iy, double ytotal) {
   constexpr std::size_t kTaps = 2;
   const Pixel* srow[kTaps] = {SourceRow<Pixel>(src, iy[0]), SourceRow<Pixel>(src, iy[1])};
   const std::size_t columns = xs.total.size();
   std::size_t c = 0;
   for (; c + 1 < columns; c += 2) {
     const A_long* ix = &xs.index[c * kTaps];
-    const double* wx = &xs.weight[c * kTaps];
-    const __m512d q =
-        ResolveTwo<false>(SumTwo(srow, ix, wx, wy), srow, ix, wx, wy, xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
+    const double* lanes = pairs.of(c);
+    const __m512d q = ResolveTwo<false>(SumTwo(srow, ix, lanes, wy), srow, ix, lanes, wy, xs.total[c] * ytotal,
+                                        xs.total[c + 1] * ytotal);
     StoreRoundedTwo<IntegerTraits<Pixel>::kMax>(q, out + c);
   }
   for (; c < columns; ++c) wide::IntegerColumn<Pixel, kTaps, kTaps>(srow, kTaps, xs, c, wy, ytotal, out[c]);
@@ -390,10 +420,11 @@ TOVANE_KERNEL void IntegerCopy(const PF_EffectWorld& src, PF_EffectWorld& dst, c
     wide::IntegerCopy<Pixel>(src, dst, xs, ys, out_x, out_y);
     return;
   }
+  const PairWeights pairs(xs);
   const std::size_t rows = ys.total.size();
   for (std::size_t r = 0; r < rows; ++r) {
     Pixel* out = DestRow<Pixel>(dst, out_y + static_cast<std::int64_t>(r)) + out_x;
-    IntegerRowPairs<Pixel>(src, out, xs, &ys.weight[r * 2], &ys.index[r * 2], ys.total[r]);
+    IntegerRowPairs<Pixel>(src, out, xs, pairs, &ys.weight[r * 2], &ys.index[r * 2], ys.total[r]);
   }
 }
 
@@ -406,12 +437,16 @@ TOVANE_KERNEL void CopyWith(const PF_EffectWorld& src, PF_EffectWorld& dst, cons
     case BitDepth::k16:
       IntegerCopy<PF_Pixel16>(src, dst, xs, ys, out_x, out_y);
       break;
-    case BitDepth::k32:
+    case BitDepth::k32: {
+      // Pair weights only where the pair loops run: two taps per column.
+      const PairWeights pairs(xs.stride == 2 ? xs : AxisPlan{});
       for (std::size_t r = 0; r < ys.total.size(); ++r) {
         PF_PixelFloat* out = DestRow<PF_PixelFloat>(dst, out_y + static_cast<std::int64_t>(r)) + out_x;
-        FloatRowPairs(src, out, xs, &ys.weight[r * ys.stride], &ys.index[r * ys.stride], ys.taps[r], ys.total[r]);
+        FloatRowPairs(src, out, xs, pairs, &ys.weight[r * ys.stride], &ys.index[r * ys.stride], ys.taps[r],
+                      ys.total[r]);
       }
       break;
+    }
   }
 }
 
