@@ -318,17 +318,29 @@ class PairWeights {
   std::vector<double> lanes_;
 };
 
+// Float pixels may be infinite, and a padding slot's zero weight times an
+// infinity is NaN where the reference adds nothing. For them each of the
+// four taps (index ty * 2 + tx) has a mask of the lanes where it is a real
+// tap, and the pixel is zeroed elsewhere: the padding then adds +0.0, which
+// leaves every sum as it was (a sum that starts at +0.0 never becomes -0.0).
+// Integer pixels pass null: their padding is finite and weighs 0.
+TOVANE_KERNEL __m512d RealTapsOnly(__m512d p, const __mmask8* real, std::size_t tap) {
+  return real != nullptr ? _mm512_maskz_mov_pd(real[tap], p) : p;
+}
+
 // Both pixels' sums over two by two taps, as the four-lane loops form them.
-// `lanes` are the pair's x weights (PairWeights::of).
+// `lanes` are the pair's x weights (PairWeights::of), `real` as above.
 template <typename Pixel>
-TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy) {
+TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
+                             const __mmask8* real) {
   constexpr std::size_t kTaps = 2;
   const __m512i alpha_lanes = _mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4);
   __m512d acc = _mm512_setzero_pd();
   for (std::size_t ty = 0; ty < kTaps; ++ty) {
     const __m512d row_weight = _mm512_set1_pd(wy[ty]);
     for (std::size_t tx = 0; tx < kTaps; ++tx) {
-      const __m512d p = LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]);
+      const __m512d p =
+          RealTapsOnly(LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]), real, ty * kTaps + tx);
       const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
       const __m512d wa = _mm512_mul_pd(w, _mm512_permutexvar_pd(alpha_lanes, p));
       acc = _mm512_add_pd(acc, _mm512_mul_pd(wa, _mm512_mask_blend_pd(0x11, p, _mm512_set1_pd(1.0))));
@@ -339,13 +351,15 @@ TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const d
 
 // Both pixels' unweighted colour sums, for footprints without alpha.
 template <typename Pixel>
-TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy) {
+TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
+                                  const __mmask8* real) {
   constexpr std::size_t kTaps = 2;
   __m512d plain = _mm512_setzero_pd();
   for (std::size_t ty = 0; ty < kTaps; ++ty) {
     const __m512d row_weight = _mm512_set1_pd(wy[ty]);
     for (std::size_t tx = 0; tx < kTaps; ++tx) {
-      const __m512d p = LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]);
+      const __m512d p =
+          RealTapsOnly(LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]), real, ty * kTaps + tx);
       const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
       plain = _mm512_add_pd(plain, _mm512_mul_pd(w, _mm512_mask_blend_pd(0x11, p, _mm512_setzero_pd())));
     }
@@ -359,38 +373,41 @@ TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, co
 // still its sum over the total; integer alpha is the plain sums' 0.
 template <bool kFloatAlpha, typename Pixel>
 TOVANE_KERNEL __m512d ResolveTwo(__m512d acc, const Pixel* const* srow, const A_long* ix, const double* lanes,
-                                 const double* wy, double total0, double total1) {
+                                 const double* wy, const __mmask8* real, double total0, double total1) {
   const __m512d alphas = _mm512_permutexvar_pd(_mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4), acc);
   const __m512d totals = Halves(total0, total1);
   const __mmask8 weighted = _mm512_cmp_pd_mask(alphas, _mm512_setzero_pd(), _CMP_GT_OQ);
   const __m512d q = _mm512_div_pd(acc, _mm512_mask_blend_pd(0x11, alphas, totals));
   if (weighted == 0xff) return q;
-  __m512d plain = _mm512_div_pd(PlainSumTwo(srow, ix, lanes, wy), totals);
+  __m512d plain = _mm512_div_pd(PlainSumTwo(srow, ix, lanes, wy, real), totals);
   if constexpr (kFloatAlpha) plain = _mm512_mask_blend_pd(0x11, plain, _mm512_div_pd(acc, totals));
   return _mm512_mask_blend_pd(weighted, plain, q);
 }
 
-// Float pixels: pairs whose columns and row all have two real taps.
+// Float pixels, two output pixels at a time wherever the plans have two
+// slots per column and row; columns and rows with fewer real taps (an exact
+// pixel centre, the world's edge) run in the pairs with their padding masked.
 TOVANE_KERNEL void FloatRowPairs(const PF_EffectWorld& src, PF_PixelFloat* out, const AxisPlan& xs,
                                  const PairWeights& pairs, const double* wy, const A_long* iy, std::size_t ny,
-                                 double ytotal) {
+                                 std::size_t y_stride, double ytotal) {
+  constexpr std::size_t kTaps = 2;
   const std::size_t columns = xs.total.size();
-  if (ny != 2 || xs.stride != 2) {
+  if (y_stride != kTaps || xs.stride != kTaps) {
     wide::FloatRow(src, out, xs, wy, iy, ny, ytotal);
     return;
   }
-  const PF_PixelFloat* srow[2] = {SourceRow<PF_PixelFloat>(src, iy[0]), SourceRow<PF_PixelFloat>(src, iy[1])};
+  const PF_PixelFloat* srow[kTaps] = {SourceRow<PF_PixelFloat>(src, iy[0]), SourceRow<PF_PixelFloat>(src, iy[1])};
   std::size_t c = 0;
   for (; c + 1 < columns; c += 2) {
-    if (xs.taps[c] != 2 || xs.taps[c + 1] != 2) {
-      wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
-      wide::FloatColumn(src, xs, c + 1, wy, iy, ny, ytotal, out[c + 1]);
-      continue;
+    __mmask8 real[kTaps * kTaps];
+    for (std::size_t tx = 0; tx < kTaps; ++tx) {
+      const auto lanes = static_cast<__mmask8>((xs.taps[c] > tx ? 0x0F : 0) | (xs.taps[c + 1] > tx ? 0xF0 : 0));
+      for (std::size_t ty = 0; ty < kTaps; ++ty) real[ty * kTaps + tx] = ny > ty ? lanes : 0;
     }
-    const A_long* ix = &xs.index[c * 2];
+    const A_long* ix = &xs.index[c * kTaps];
     const double* lanes = pairs.of(c);
-    const __m512d q = ResolveTwo<true>(SumTwo(srow, ix, lanes, wy), srow, ix, lanes, wy, xs.total[c] * ytotal,
-                                       xs.total[c + 1] * ytotal);
+    const __m512d q = ResolveTwo<true>(SumTwo(srow, ix, lanes, wy, real), srow, ix, lanes, wy, real,
+                                       xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
     _mm256_storeu_ps(&out[c].alpha, _mm512_cvtpd_ps(q));
   }
   if (c < columns) wide::FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
@@ -406,8 +423,8 @@ TOVANE_KERNEL void IntegerRowPairs(const PF_EffectWorld& src, Pixel* out, const 
   for (; c + 1 < columns; c += 2) {
     const A_long* ix = &xs.index[c * kTaps];
     const double* lanes = pairs.of(c);
-    const __m512d q = ResolveTwo<false>(SumTwo(srow, ix, lanes, wy), srow, ix, lanes, wy, xs.total[c] * ytotal,
-                                        xs.total[c + 1] * ytotal);
+    const __m512d q = ResolveTwo<false>(SumTwo(srow, ix, lanes, wy, nullptr), srow, ix, lanes, wy, nullptr,
+                                        xs.total[c] * ytotal, xs.total[c + 1] * ytotal);
     StoreRoundedTwo<IntegerTraits<Pixel>::kMax>(q, out + c);
   }
   for (; c < columns; ++c) wide::IntegerColumn<Pixel, kTaps, kTaps>(srow, kTaps, xs, c, wy, ytotal, out[c]);
@@ -443,7 +460,7 @@ TOVANE_KERNEL void CopyWith(const PF_EffectWorld& src, PF_EffectWorld& dst, cons
       for (std::size_t r = 0; r < ys.total.size(); ++r) {
         PF_PixelFloat* out = DestRow<PF_PixelFloat>(dst, out_y + static_cast<std::int64_t>(r)) + out_x;
         FloatRowPairs(src, out, xs, pairs, &ys.weight[r * ys.stride], &ys.index[r * ys.stride], ys.taps[r],
-                      ys.total[r]);
+                      ys.stride, ys.total[r]);
       }
       break;
     }
