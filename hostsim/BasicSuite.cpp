@@ -41,8 +41,8 @@ int FindOffered(const char* name, A_long version) {
   if (name == nullptr) return -1;
   for (int index = 0; index < kOfferedSuiteCount; ++index) {
     const OfferedSuite& suite = kOffered[index];
-    // The version and the first letter rule out all but one row before any
-    // string is compared.
+    // The version and the first letter rule out most rows before any string
+    // is compared; every acquisition and release comes through here.
     if (suite.version == version && suite.name[0] == name[0] && std::strcmp(suite.name, name) == 0) return index;
   }
   return -1;
