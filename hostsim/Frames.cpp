@@ -47,7 +47,8 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
 }
 
 std::unique_ptr<PixelWorld> Host::RenderInputFrame() const {
-  std::unique_ptr<PixelWorld> input = world_pool_.Take(input_width(), input_height(), bit_depth_, !skip_pixels_);
+  const Size size = input_size();
+  std::unique_ptr<PixelWorld> input = world_pool_.Take(size.width, size.height, bit_depth_, !skip_pixels_);
   const LayerModel* layer = FindLayerById(settings_.on_layer);
   if (!skip_pixels_ && layer != nullptr && layer->source && composition_.time_scale != 0) {
     const double layer_seconds = static_cast<double>(current_time_) / composition_.time_scale;

@@ -11,11 +11,6 @@ PF_Handle HandleTable::New(std::size_t size) {
   return HandleOf(blocks_.Issue(std::move(block)));
 }
 
-HandleTable::Entry* HandleTable::Live(PF_Handle handle) const {
-  Entry* entry = blocks_.Find(handle);
-  return entry != nullptr && HandleOf(*entry) == handle ? entry : nullptr;
-}
-
 bool HandleTable::Lock(PF_Handle handle, void** bytes) {
   Entry* entry = Live(handle);
   if (entry == nullptr) return false;

@@ -44,7 +44,10 @@ class HandleTable {
 
   static PF_Handle HandleOf(const Entry& entry) { return const_cast<void**>(&entry.record.bytes); }
   // The live block whose handle this is, or null.
-  Entry* Live(PF_Handle handle) const;
+  Entry* Live(PF_Handle handle) const {
+    Entry* entry = blocks_.Find(handle);
+    return entry != nullptr && HandleOf(*entry) == handle ? entry : nullptr;
+  }
 
   mutable RecordSlab<Block> blocks_;
 };

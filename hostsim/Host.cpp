@@ -19,7 +19,9 @@ constexpr AEGP_PluginID kFirstPluginId = 0x7000;
 
 // The side of a world at the current resolution, as the effect computes it.
 A_long Downsampled(A_long full, const PF_RationalScale& factor) {
-  if (factor.den == 0) return full;
+  // Full resolution, the common case, needs no division.
+  const bool full_resolution = factor.num >= 0 && static_cast<A_u_long>(factor.num) == factor.den;
+  if (factor.den == 0 || (full_resolution && full >= 0)) return full;
   return static_cast<A_long>(full * (static_cast<double>(factor.num) / factor.den) + 0.5);
 }
 
@@ -65,6 +67,12 @@ A_long Host::layer_height() const {
 
 A_long Host::input_width() const { return Downsampled(layer_width(), downsample_x_); }
 A_long Host::input_height() const { return Downsampled(layer_height(), downsample_y_); }
+
+Host::Size Host::input_size() const {
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  return {Downsampled(layer != nullptr ? layer->width : composition_.width, downsample_x_),
+          Downsampled(layer != nullptr ? layer->height : composition_.height, downsample_y_)};
+}
 
 PF_InData Host::NewInData(A_long current_time) const {
   PF_InData in_data;
@@ -158,8 +166,9 @@ void Host::BeginRenderPass(const PF_LRect& output_rect) {
   A_long width = output_rect.right - output_rect.left;
   A_long height = output_rect.bottom - output_rect.top;
   if (width <= 0 || height <= 0) {
-    width = input_width();
-    height = input_height();
+    const Size input = input_size();
+    width = input.width;
+    height = input.height;
   }
   RecycleWorld(std::move(output_world_));
   output_world_ = world_pool_.Take(width, height, bit_depth_, !skip_pixels_);
@@ -247,8 +256,7 @@ void Host::Misuse(TraceEntry& entry, const std::string& what) {
   errors_.push_back(std::string(entry.call()) + ": " + what);
 }
 
-bool Host::CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
-  if (effect_ref == effect_ref_) return true;
+bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
   Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
   return false;
 }
@@ -297,7 +305,11 @@ void Host::CountHoldings(Holdings* out) const {
     if (handle != global_data_ && handles_.Contains(handle)) ++held.pre_render_handles;
   }
   held.other_handles = handles_.live_count() - held.global_handles - held.pre_render_handles;
-  for (int offered = 0; offered < kOfferedSuiteCount; ++offered) {
+  // After a well-behaved command nothing is held; one pass over the counts
+  // says so before any is looked at by name.
+  int any_loan = 0;
+  for (int loans : suite_loans_) any_loan |= loans;
+  for (int offered = 0; any_loan != 0 && offered < kOfferedSuiteCount; ++offered) {
     if (suite_loans_[offered] != 0) {
       held.suites[{OfferedSuiteName(offered), OfferedSuiteVersion(offered)}] = suite_loans_[offered];
     }

@@ -84,6 +84,11 @@ class Host {
   A_long layer_height() const;
   A_long input_width() const;
   A_long input_height() const;
+  // Both at once, with one look-up of the effect layer.
+  struct Size {
+    A_long width, height;
+  };
+  Size input_size() const;
 
   // ---- Commands -----------------------------------------------------------
 
@@ -175,8 +180,11 @@ class Host {
   std::optional<PF_Err> Injected(const char* call) {
     return faults_.empty() ? std::nullopt : faults_.OnCall(call);
   }
-  // Checks the effect reference a callback received.
-  bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
+  // Checks the effect reference a callback received. Nearly every call
+  // asks, so the expected answer is inline.
+  bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
+    return effect_ref == effect_ref_ || RefuseEffectRef(effect_ref, entry);
+  }
 
   struct StreamRecord {
     PF_ParamIndex index;
@@ -202,7 +210,9 @@ class Host {
   FlatMap<const PF_ParamDef*, CheckedOutParam>& checked_out_params() { return checked_out_params_; }
   FlatMap<A_long, std::unique_ptr<PixelWorld>>& checked_out_layer_pixels() { return checked_out_layer_pixels_; }
   // Keeps a world the module has given back, for later frames to reuse.
-  void RecycleWorld(std::unique_ptr<PixelWorld> world) { world_pool_.Give(std::move(world)); }
+  void RecycleWorld(std::unique_ptr<PixelWorld> world) {
+    if (world) world_pool_.Give(std::move(world));
+  }
   std::vector<LayerRequest>& mutable_layer_requests() { return layer_requests_; }
   std::vector<PF_ParamDef>& mutable_declared_params() { return declared_params_; }
   std::map<PF_ParamIndex, AEGP_DynStreamFlags>& mutable_stream_flags() { return stream_flags_; }
@@ -235,6 +245,8 @@ class Host {
 
  private:
   void ReclaimCommandLoans();
+  // Notes a null or foreign effect reference; always false.
+  bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
   // Sets every count of *held; runs after each command, so it reuses the
   // record instead of building one.
   void CountHoldings(Holdings* held) const;

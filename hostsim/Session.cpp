@@ -42,7 +42,8 @@ PF_RenderRequest Session::output_request() const {
   if (output_request_) return *output_request_;
   PF_RenderRequest request;
   std::memset(&request, 0, sizeof(request));
-  request.rect = PF_LRect{0, 0, host_.input_width(), host_.input_height()};
+  const Host::Size input = host_.input_size();
+  request.rect = PF_LRect{0, 0, input.width, input.height};
   request.field = PF_Field_FRAME;
   request.channel_mask = PF_ChannelMask_ARGB;
   return request;

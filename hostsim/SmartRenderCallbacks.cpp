@@ -46,8 +46,7 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
   if (index != 0) return Finish(*host, entry, PF_Err_INVALID_INDEX);
   if (std::optional<PF_Err> injected = host->Injected("checkout_layer")) return Finish(*host, entry, *injected);
 
-  const A_long width = host->input_width();
-  const A_long height = host->input_height();
+  const auto [width, height] = host->input_size();
   PF_LRect clipped = req->rect;
   clipped.left = std::clamp<A_long>(clipped.left, 0, width);
   clipped.right = std::clamp<A_long>(clipped.right, 0, width);

@@ -92,7 +92,7 @@ Raster RasterOf(const PF_EffectWorld& world, int bits, const std::string& path) 
   std::size_t i = 0;
   for (A_long y = 0; y < world.height; ++y)
     for (A_long x = 0; x < world.width; ++x) {
-      double c[4];
+      double c[4] = {};
       Normalized(world, x, y, c);
       for (double v : c) r.rgba[i++] = Quantize(v, max);
     }
@@ -481,7 +481,7 @@ void WriteExrBuiltIn(const PF_EffectWorld& world, const std::string& path) {
     PutLe32(out, static_cast<std::uint32_t>(line_data));
     for (int channel : {3, 2, 1, 0})  // A, B, G, R from R, G, B, A
       for (A_long x = 0; x < w; ++x) {
-        double c[4];
+        double c[4] = {};
         Normalized(world, x, y, c);
         PutFloat(out, static_cast<float>(c[channel]));
       }
@@ -497,7 +497,7 @@ void WriteExr(const PF_EffectWorld& world, const std::string& path) {
   std::size_t i = 0;
   for (A_long y = 0; y < h; ++y)
     for (A_long x = 0; x < w; ++x) {
-      double c[4];
+      double c[4] = {};
       Normalized(world, x, y, c);
       for (double v : c) rgba[i++] = static_cast<float>(v);
     }
