@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "Downsampled.h"
 #include "Host.h"
 #include "pixels/PixelSource.h"
 
@@ -12,11 +13,6 @@ namespace hostsim {
 namespace {
 
 double Seconds(const A_Time& time) { return time.scale == 0 ? 0.0 : static_cast<double>(time.value) / time.scale; }
-
-A_long Downsampled(A_long full, const PF_RationalScale& factor) {
-  if (factor.den == 0) return full;
-  return static_cast<A_long>(full * (static_cast<double>(factor.num) / factor.den) + 0.5);
-}
 
 // Frame index of a layer-time instant. The small epsilon keeps an instant
 // that is a frame boundary in exact arithmetic on that frame despite rounding.

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "Callbacks.h"
+#include "Downsampled.h"
 #include "SmartRenderCallbacks.h"
 #include "SuiteTables.h"
 
@@ -16,14 +17,6 @@ namespace {
 // Plug-in ids start well away from 0 so that an id read from unwritten
 // memory is recognisably not one the host gave.
 constexpr AEGP_PluginID kFirstPluginId = 0x7000;
-
-// The side of a world at the current resolution, as the effect computes it.
-A_long Downsampled(A_long full, const PF_RationalScale& factor) {
-  // Full resolution, the common case, needs no division.
-  const bool full_resolution = factor.num >= 0 && static_cast<A_u_long>(factor.num) == factor.den;
-  if (factor.den == 0 || (full_resolution && full >= 0)) return full;
-  return static_cast<A_long>(full * (static_cast<double>(factor.num) / factor.den) + 0.5);
-}
 
 }  // namespace
 
