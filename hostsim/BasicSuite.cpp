@@ -63,8 +63,7 @@ SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
   } else if (std::optional<PF_Err> injected = host->Injected("AcquireSuite")) {
     result = *injected;
   } else if (std::optional<SuiteRefusal> refusal =
-                 name != nullptr && !host->faults().empty() ? host->faults().SuiteRefused(name, version)
-                                                             : std::nullopt) {
+                 name != nullptr ? host->faults().SuiteRefused(name, version) : std::nullopt) {
     if (*refusal == SuiteRefusal::kNullSuite) {
       *suite = nullptr;  // success claimed, nothing delivered
     } else {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "AxisTaps.h"
 #include "PixelWorld.h"
 #include "ScalingCopyFast.h"
 
@@ -70,48 +71,6 @@ class SourceSnapshot {
   PF_EffectWorld world_;
   std::unique_ptr<double[]> memory_;
 };
-
-// One source pixel's share in an output pixel along one axis.
-struct Tap {
-  A_long index;
-  double weight;
-};
-
-// The source pixels along one axis that make output pixel `i` (counted from
-// the destination rectangle's start), with their weights. Only pixels inside
-// the source world [0, world_len) are listed; the rest are transparent black
-// and count only in `total`, the sum of all weights including theirs.
-void AxisTaps(Span src, std::int64_t dst_len, std::int64_t i, A_long world_len, std::vector<Tap>& taps,
-              double& total) {
-  taps.clear();
-  const double scale = static_cast<double>(src.len) / static_cast<double>(dst_len);
-  const std::int64_t src_last = src.lo + src.len - 1;
-  if (src.len <= dst_len) {
-    // Enlarging (or equal size): bilinear between the two nearest source
-    // pixel centres, clamped to the source rectangle so its edges extend.
-    const double p = static_cast<double>(src.lo) + (static_cast<double>(i) + 0.5) * scale - 0.5;
-    const double base = std::floor(p);
-    const double f = p - base;
-    const auto i0 = static_cast<std::int64_t>(base);
-    const std::int64_t k[2] = {std::clamp(i0, src.lo, src_last), std::clamp(i0 + 1, src.lo, src_last)};
-    const double w[2] = {1.0 - f, f};
-    for (int n = 0; n < 2; ++n)
-      if (w[n] > 0.0 && k[n] >= 0 && k[n] < world_len) taps.push_back({static_cast<A_long>(k[n]), w[n]});
-    total = 1.0;
-    return;
-  }
-  // Shrinking: each source pixel weighs by how much of it the output
-  // pixel's footprint [a, b) covers.
-  const double a = static_cast<double>(src.lo) + static_cast<double>(i) * scale;
-  const double b = static_cast<double>(src.lo) + static_cast<double>(i + 1) * scale;
-  total = b - a;
-  const std::int64_t first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(a)), 0);
-  const std::int64_t end = std::min<std::int64_t>(static_cast<std::int64_t>(std::ceil(b)), world_len);
-  for (std::int64_t k = first; k < end; ++k) {
-    const double w = std::min(b, static_cast<double>(k + 1)) - std::max(a, static_cast<double>(k));
-    if (w > 0.0) taps.push_back({static_cast<A_long>(k), w});
-  }
-}
 
 struct Accumulator {
   double alpha = 0, red = 0, green = 0, blue = 0;          // alpha-weighted colour
@@ -214,8 +173,8 @@ void ReferenceCopy(const PF_EffectWorld& src, PF_EffectWorld& dst, const Area& s
   double xtotal = 0, ytotal = 0;
   for (std::int64_t y = out.y.lo; y < out.y.lo + out.y.len; ++y) {
     for (std::int64_t x = out.x.lo; x < out.x.lo + out.x.len; ++x) {
-      AxisTaps(s.x, d.x.len, x - d.x.lo, src.width, xtaps, xtotal);
-      AxisTaps(s.y, d.y.len, y - d.y.lo, src.height, ytaps, ytotal);
+      AxisTaps(s.x.lo, s.x.len, d.x.len, x - d.x.lo, src.width, xtaps, xtotal);
+      AxisTaps(s.y.lo, s.y.len, d.y.len, y - d.y.lo, src.height, ytaps, ytotal);
       Accumulator acc;
       for (const Tap& ty : ytaps)
         for (const Tap& tx : xtaps) {
@@ -267,12 +226,12 @@ void SeparableCopy(const PF_EffectWorld& src, PF_EffectWorld& dst, const Area& s
   std::vector<std::vector<Tap>> columns(static_cast<std::size_t>(out.x.len));
   std::vector<double> column_totals(columns.size());
   for (std::size_t c = 0; c < columns.size(); ++c)
-    AxisTaps(s.x, d.x.len, out.x.lo + static_cast<std::int64_t>(c) - d.x.lo, src.width, columns[c],
+    AxisTaps(s.x.lo, s.x.len, d.x.len, out.x.lo + static_cast<std::int64_t>(c) - d.x.lo, src.width, columns[c],
              column_totals[c]);
   std::vector<Tap> ytaps;
   double ytotal = 0;
   for (std::int64_t y = out.y.lo; y < out.y.lo + out.y.len; ++y) {
-    AxisTaps(s.y, d.y.len, y - d.y.lo, src.height, ytaps, ytotal);
+    AxisTaps(s.y.lo, s.y.len, d.y.len, y - d.y.lo, src.height, ytaps, ytotal);
     Pixel* row = &DestPixel<Pixel>(dst, 0, static_cast<A_long>(y));
     for (std::size_t c = 0; c < columns.size(); ++c) {
       Accumulator acc;

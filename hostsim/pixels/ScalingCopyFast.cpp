@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "AxisTaps.h"
 #include "PixelWorld.h"
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
@@ -22,8 +23,9 @@ namespace {
 // pixels [first, first + count) of the destination rectangle. Every output
 // has `stride` slots; slots beyond its real taps carry weight 0 and a valid
 // index, so integer pixels can run fixed-length loops (adding 0 * finite
-// changes no sum). Float pixels may hold infinities, so they use `taps`, the
-// real count, and never touch the padding.
+// changes no sum). Float pixels may hold infinities: their loops either
+// stop at `taps`, the real count, or mask the pixel read from a padding slot
+// (RealTapsOnly below).
 struct AxisPlan {
   std::size_t stride = 0;
   std::vector<A_long> index;
@@ -31,43 +33,6 @@ struct AxisPlan {
   std::vector<std::size_t> taps;
   std::vector<double> total;
 };
-
-struct Tap {
-  A_long index;
-  double weight;
-};
-
-// Mirrors the reference's taps expression for expression: bilinear between
-// the two nearest pixel centres, clamped to the source rectangle, when
-// enlarging; the covered share of each source pixel when shrinking. Taps
-// outside [0, world_len) are left out but weigh in `total`.
-void AxisTaps(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_len, std::int64_t i, A_long world_len,
-              std::vector<Tap>& taps, double& total) {
-  taps.clear();
-  const double scale = static_cast<double>(src_len) / static_cast<double>(dst_len);
-  const std::int64_t src_last = src_lo + src_len - 1;
-  if (src_len <= dst_len) {
-    const double p = static_cast<double>(src_lo) + (static_cast<double>(i) + 0.5) * scale - 0.5;
-    const double base = std::floor(p);
-    const double f = p - base;
-    const auto i0 = static_cast<std::int64_t>(base);
-    const std::int64_t k[2] = {std::clamp(i0, src_lo, src_last), std::clamp(i0 + 1, src_lo, src_last)};
-    const double w[2] = {1.0 - f, f};
-    for (int n = 0; n < 2; ++n)
-      if (w[n] > 0.0 && k[n] >= 0 && k[n] < world_len) taps.push_back({static_cast<A_long>(k[n]), w[n]});
-    total = 1.0;
-    return;
-  }
-  const double a = static_cast<double>(src_lo) + static_cast<double>(i) * scale;
-  const double b = static_cast<double>(src_lo) + static_cast<double>(i + 1) * scale;
-  total = b - a;
-  const std::int64_t first = std::max<std::int64_t>(static_cast<std::int64_t>(std::floor(a)), 0);
-  const std::int64_t end = std::min<std::int64_t>(static_cast<std::int64_t>(std::ceil(b)), world_len);
-  for (std::int64_t k = first; k < end; ++k) {
-    const double w = std::min(b, static_cast<double>(k + 1)) - std::max(a, static_cast<double>(k));
-    if (w > 0.0) taps.push_back({static_cast<A_long>(k), w});
-  }
-}
 
 AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo, std::int64_t dst_len,
                   std::int64_t out_lo, std::int64_t out_len, A_long world_len) {
@@ -328,24 +293,33 @@ TOVANE_KERNEL __m512d RealTapsOnly(__m512d p, const __mmask8* real, std::size_t 
   return real != nullptr ? _mm512_maskz_mov_pd(real[tap], p) : p;
 }
 
-// Both pixels' sums over two by two taps, as the four-lane loops form them.
-// `lanes` are the pair's x weights (PairWeights::of), `real` as above.
-template <typename Pixel>
-TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
-                             const __mmask8* real) {
+// Visits the four taps of a pair of output pixels, in the reference's order
+// (rows outer, columns inner), with both pixels' values (padding masked) and
+// weights wx * wy. `lanes` are the pair's x weights (PairWeights::of).
+template <typename Pixel, typename Visit>
+TOVANE_KERNEL void ForEachTapOfTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
+                                   const __mmask8* real, Visit visit) {
   constexpr std::size_t kTaps = 2;
-  const __m512i alpha_lanes = _mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4);
-  __m512d acc = _mm512_setzero_pd();
   for (std::size_t ty = 0; ty < kTaps; ++ty) {
     const __m512d row_weight = _mm512_set1_pd(wy[ty]);
     for (std::size_t tx = 0; tx < kTaps; ++tx) {
       const __m512d p =
           RealTapsOnly(LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]), real, ty * kTaps + tx);
-      const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
-      const __m512d wa = _mm512_mul_pd(w, _mm512_permutexvar_pd(alpha_lanes, p));
-      acc = _mm512_add_pd(acc, _mm512_mul_pd(wa, _mm512_mask_blend_pd(0x11, p, _mm512_set1_pd(1.0))));
+      visit(p, _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight));
     }
   }
+}
+
+// Both pixels' sums over two by two taps, as the four-lane loops form them.
+template <typename Pixel>
+TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
+                             const __mmask8* real) {
+  const __m512i alpha_lanes = _mm512_setr_epi64(0, 0, 0, 0, 4, 4, 4, 4);
+  __m512d acc = _mm512_setzero_pd();
+  ForEachTapOfTwo(srow, ix, lanes, wy, real, [&](__m512d p, __m512d w) {
+    const __m512d wa = _mm512_mul_pd(w, _mm512_permutexvar_pd(alpha_lanes, p));
+    acc = _mm512_add_pd(acc, _mm512_mul_pd(wa, _mm512_mask_blend_pd(0x11, p, _mm512_set1_pd(1.0))));
+  });
   return acc;
 }
 
@@ -353,17 +327,10 @@ TOVANE_KERNEL __m512d SumTwo(const Pixel* const* srow, const A_long* ix, const d
 template <typename Pixel>
 TOVANE_KERNEL __m512d PlainSumTwo(const Pixel* const* srow, const A_long* ix, const double* lanes, const double* wy,
                                   const __mmask8* real) {
-  constexpr std::size_t kTaps = 2;
   __m512d plain = _mm512_setzero_pd();
-  for (std::size_t ty = 0; ty < kTaps; ++ty) {
-    const __m512d row_weight = _mm512_set1_pd(wy[ty]);
-    for (std::size_t tx = 0; tx < kTaps; ++tx) {
-      const __m512d p =
-          RealTapsOnly(LoadTwo(srow[ty][ix[tx]], srow[ty][ix[kTaps + tx]]), real, ty * kTaps + tx);
-      const __m512d w = _mm512_mul_pd(_mm512_loadu_pd(lanes + 8 * tx), row_weight);
-      plain = _mm512_add_pd(plain, _mm512_mul_pd(w, _mm512_mask_blend_pd(0x11, p, _mm512_setzero_pd())));
-    }
-  }
+  ForEachTapOfTwo(srow, ix, lanes, wy, real, [&](__m512d p, __m512d w) {
+    plain = _mm512_add_pd(plain, _mm512_mul_pd(w, _mm512_mask_blend_pd(0x11, p, _mm512_setzero_pd())));
+  });
   return plain;
 }
 
