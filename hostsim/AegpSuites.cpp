@@ -31,6 +31,9 @@ nlohmann::ordered_json LayerJson(Host& host, AEGP_LayerH layer) {
   return model != nullptr ? nlohmann::ordered_json(model->id) : nlohmann::ordered_json();
 }
 
+// A reference's serial number in the trace; null for one the host does not know.
+nlohmann::ordered_json IdOrNull(int id) { return id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id); }
+
 // Ends a call: stores the result in the entry, traces it and returns it.
 A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
   entry["result"] = result;
@@ -89,7 +92,7 @@ A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP
     return Finish(*host, entry, *injected);
   }
   *effect = static_cast<AEGP_EffectRefH>(host->effect_refs().Issue(plugin_id));
-  entry["effect"] = host->effect_refs().Id(*effect);
+  if (entry.tracing()) entry["effect"] = host->effect_refs().Id(*effect);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
@@ -99,8 +102,7 @@ A_Err DisposeEffect(AEGP_EffectRefH effect) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
   TraceEntry entry = host->CallEntry("AEGP_DisposeEffect");
-  const int id = host->effect_refs().Id(effect);
-  if (entry.tracing()) entry["effect"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
+  if (entry.tracing()) entry["effect"] = IdOrNull(host->effect_refs().Id(effect));
   if (!host->effect_refs().Dispose(effect)) {
     host->Misuse(entry, "unknown effect reference");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -119,7 +121,7 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect,
   TraceEntry entry = host->CallEntry("AEGP_GetNewEffectStreamByIndex");
   const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
   const int effect_id = host->effect_refs().Id(effect);
-  if (entry.tracing()) entry["effect"] = effect_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(effect_id);
+  if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
   entry["index"] = index;
   if (effect_id == 0) host->Misuse(entry, "unknown effect reference");
   if (stream == nullptr) host->Misuse(entry, "null output pointer");
@@ -131,7 +133,7 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect,
     return Finish(*host, entry, *injected);
   }
   *stream = static_cast<AEGP_StreamRefH>(host->stream_refs().Issue(Host::StreamRecord{index}));
-  entry["stream"] = host->stream_refs().Id(*stream);
+  if (entry.tracing()) entry["stream"] = host->stream_refs().Id(*stream);
   return Finish(*host, entry, PF_Err_NONE);
 }
 
@@ -139,8 +141,7 @@ A_Err DisposeStream(AEGP_StreamRefH stream) {
   Host* host = CurrentHost();
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
   TraceEntry entry = host->CallEntry("AEGP_DisposeStream");
-  const int id = host->stream_refs().Id(stream);
-  if (entry.tracing()) entry["stream"] = id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id);
+  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
   if (!host->stream_refs().Dispose(stream)) {
     host->Misuse(entry, "unknown stream reference");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
@@ -156,8 +157,7 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
   TraceEntry entry = host->CallEntry("AEGP_GetNewStreamValue");
   const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
   Host::StreamRecord* record = host->stream_refs().Find(stream);
-  const int stream_id = host->stream_refs().Id(stream);
-  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
   entry["time_mode"] = time_mode;
   if (entry.tracing()) entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
   entry["pre_expression"] = pre_expression;
@@ -222,8 +222,7 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
     host->Misuse(entry, "unknown stream value");
     return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
   }
-  const int stream_id = host->stream_refs().Id(found->second.stream);
-  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(found->second.stream));
   values.erase(found);
   if (std::optional<PF_Err> injected = host->Injected("AEGP_DisposeStreamValue")) {
     return Finish(*host, entry, *injected);
@@ -239,8 +238,7 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
   if (host == nullptr) return PF_Err_INVALID_CALLBACK;
   TraceEntry entry = host->CallEntry("AEGP_SetDynamicStreamFlag");
   Host::StreamRecord* record = host->stream_refs().Find(stream);
-  const int stream_id = host->stream_refs().Id(stream);
-  if (entry.tracing()) entry["stream"] = stream_id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(stream_id);
+  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
   if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
   entry["flag"] = one_flag;
   entry["undoable"] = undoable;

@@ -1,6 +1,8 @@
 // The basic suite: named, versioned suites are acquired and released here.
 
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "Host.h"
@@ -48,29 +50,48 @@ int FindOffered(const char* name, A_long version) {
   return -1;
 }
 
+// The function table of the suite at `offered`. The tables are made once;
+// every acquisition hands one out.
+const void* OfferedTable(int offered) {
+  static const std::array<const void*, kOfferedSuiteCount> tables = [] {
+    std::array<const void*, kOfferedSuiteCount> made{};
+    for (int index = 0; index < kOfferedSuiteCount; ++index) made[index] = kOffered[index].table();
+    return made;
+  }();
+  return tables[offered];
+}
+
 nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? nlohmann::ordered_json(name) : nlohmann::ordered_json(); }
+
+// The answer a fault plan with rules gives an acquisition, if it gives one:
+// an injected failure, or a refusal of this name and version.
+std::optional<SPErr> FaultedAcquisition(Host& host, const char* name, A_long version, const void** suite) {
+  if (std::optional<PF_Err> injected = host.Injected("AcquireSuite")) return *injected;
+  if (name == nullptr) return std::nullopt;
+  const std::optional<SuiteRefusal> refusal = host.faults().SuiteRefused(name, version);
+  if (!refusal) return std::nullopt;
+  if (*refusal == SuiteRefusal::kErrorCode) return kSuiteNotFoundError;
+  *suite = nullptr;  // success claimed, nothing delivered
+  return kSPNoError;
+}
 
 SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
   Host* host = CurrentHost();
   if (host == nullptr) return kSuiteNotFoundError;
   TraceEntry entry = host->CallEntry("AcquireSuite");
-  if (entry.tracing()) entry["name"] = NameOrNull(name);
-  entry["version"] = version;
+  if (entry.tracing()) {
+    entry["name"] = NameOrNull(name);
+    entry["version"] = version;
+  }
   SPErr result = kSPNoError;
+  std::optional<SPErr> faulted;
   if (suite == nullptr) {
     host->Misuse(entry, "null suite pointer");
     result = kSuiteNotFoundError;
-  } else if (std::optional<PF_Err> injected = host->Injected("AcquireSuite")) {
-    result = *injected;
-  } else if (std::optional<SuiteRefusal> refusal =
-                 name != nullptr ? host->faults().SuiteRefused(name, version) : std::nullopt) {
-    if (*refusal == SuiteRefusal::kNullSuite) {
-      *suite = nullptr;  // success claimed, nothing delivered
-    } else {
-      result = kSuiteNotFoundError;
-    }
+  } else if (!host->faults().empty() && (faulted = FaultedAcquisition(*host, name, version, suite))) {
+    result = *faulted;
   } else if (const int offered = FindOffered(name, version); offered >= 0) {
-    *suite = kOffered[offered].table();
+    *suite = OfferedTable(offered);
     ++host->suite_loans(offered);
   } else {
     result = kSuiteNotFoundError;
@@ -84,8 +105,10 @@ SPErr ReleaseSuite(const char* name, A_long version) {
   Host* host = CurrentHost();
   if (host == nullptr) return kSuiteNotFoundError;
   TraceEntry entry = host->CallEntry("ReleaseSuite");
-  if (entry.tracing()) entry["name"] = NameOrNull(name);
-  entry["version"] = version;
+  if (entry.tracing()) {
+    entry["name"] = NameOrNull(name);
+    entry["version"] = version;
+  }
   SPErr result = kSPNoError;
   const int offered = FindOffered(name, version);
   if (offered < 0 || host->suite_loans(offered) == 0) {

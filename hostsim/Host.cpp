@@ -142,7 +142,7 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
     }
   }
 
-  CountHoldings(&held_after_last_command_);
+  CountHoldings(&counts_after_last_command_);
   ReclaimCommandLoans();
   return result;
 }
@@ -282,36 +282,44 @@ const LayerModel* Host::FindLayerById(A_long id) const {
 }
 
 Holdings Host::holdings() const {
-  Holdings held;
-  CountHoldings(&held);
-  return held;
+  HoldingCounts counts;
+  CountHoldings(&counts);
+  return counts.ToHoldings();
 }
 
-void Host::CountHoldings(Holdings* out) const {
-  Holdings& held = *out;
-  held.pre_render_handles = 0;
-  held.suites.clear();
+void Host::CountHoldings(HoldingCounts* counts) const {
   // Counted from the few handles the host keeps, not by walking every live
   // one: this runs after every command.
-  held.global_handles = global_data_ != nullptr && handles_.Contains(global_data_) ? 1 : 0;
+  counts->global_handles = global_data_ != nullptr && handles_.Contains(global_data_) ? 1 : 0;
+  counts->pre_render_handles = 0;
   for (PF_Handle handle : pre_render_handles_) {
-    if (handle != global_data_ && handles_.Contains(handle)) ++held.pre_render_handles;
+    if (handle != global_data_ && handles_.Contains(handle)) ++counts->pre_render_handles;
   }
-  held.other_handles = handles_.live_count() - held.global_handles - held.pre_render_handles;
-  // After a well-behaved command nothing is held; one pass over the counts
-  // says so before any is looked at by name.
-  int any_loan = 0;
-  for (int loans : suite_loans_) any_loan |= loans;
-  for (int offered = 0; any_loan != 0 && offered < kOfferedSuiteCount; ++offered) {
-    if (suite_loans_[offered] != 0) {
-      held.suites[{OfferedSuiteName(offered), OfferedSuiteVersion(offered)}] = suite_loans_[offered];
+  counts->other_handles = handles_.live_count() - counts->global_handles - counts->pre_render_handles;
+  counts->suite_loans = suite_loans_;
+  counts->effect_refs = effect_refs_.live_count();
+  counts->stream_refs = stream_refs_.live_count();
+  counts->stream_values = static_cast<int>(stream_values_.size());
+  counts->checked_out_params = static_cast<int>(checked_out_params_.size());
+  counts->checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
+}
+
+Holdings Host::HoldingCounts::ToHoldings() const {
+  Holdings held;
+  held.global_handles = global_handles;
+  held.pre_render_handles = pre_render_handles;
+  held.other_handles = other_handles;
+  for (int offered = 0; offered < kOfferedSuiteCount; ++offered) {
+    if (suite_loans[offered] != 0) {
+      held.suites[{OfferedSuiteName(offered), OfferedSuiteVersion(offered)}] = suite_loans[offered];
     }
   }
-  held.effect_refs = effect_refs_.live_count();
-  held.stream_refs = stream_refs_.live_count();
-  held.stream_values = static_cast<int>(stream_values_.size());
-  held.checked_out_params = static_cast<int>(checked_out_params_.size());
-  held.checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
+  held.effect_refs = effect_refs;
+  held.stream_refs = stream_refs;
+  held.stream_values = stream_values;
+  held.checked_out_params = checked_out_params;
+  held.checked_out_layer_pixels = checked_out_layer_pixels;
+  return held;
 }
 
 }  // namespace hostsim

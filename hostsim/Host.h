@@ -161,7 +161,7 @@ class Host {
   Holdings holdings() const;
   // What the module held when its most recent command returned, before the
   // host reclaimed the pixels and parameters lent for that command.
-  const Holdings& held_after_last_command() const { return held_after_last_command_; }
+  Holdings held_after_last_command() const { return counts_after_last_command_.ToHoldings(); }
   // Misuse the host noticed (unknown handles and references, releases of
   // what was not acquired, calls with a foreign effect reference), oldest first.
   const std::vector<std::string>& errors() const { return errors_; }
@@ -247,9 +247,23 @@ class Host {
   void ReclaimCommandLoans();
   // Notes a null or foreign effect reference; always false.
   bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
-  // Sets every count of *held; runs after each command, so it reuses the
-  // record instead of building one.
-  void CountHoldings(Holdings* held) const;
+  // What the module holds, as plain numbers: taken after every command, so
+  // it costs a few loads, and named suites are looked up only when a
+  // Holdings record is asked for.
+  struct HoldingCounts {
+    int global_handles = 0;
+    int pre_render_handles = 0;
+    int other_handles = 0;
+    std::array<int, kOfferedSuiteCount> suite_loans{};
+    int effect_refs = 0;
+    int stream_refs = 0;
+    int stream_values = 0;
+    int checked_out_params = 0;
+    int checked_out_layer_pixels = 0;
+
+    Holdings ToHoldings() const;
+  };
+  void CountHoldings(HoldingCounts* counts) const;
 
   const Module& module_;
   Trace trace_;
@@ -294,7 +308,7 @@ class Host {
   std::unique_ptr<PixelWorld> output_world_;
   bool output_checked_out_ = false;
   A_long current_time_ = 0;
-  Holdings held_after_last_command_;
+  HoldingCounts counts_after_last_command_;
 };
 
 }  // namespace hostsim

@@ -10,9 +10,9 @@
 // finds nothing live, instead of finding whatever took its place.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -35,9 +35,10 @@ class RecordSlab {
   // A live entry holding `record`, with the next serial number.
   Entry& Issue(Record record) {
     Entry* entry = nullptr;
-    if (disposed_.size() > kQuarantine) {
-      entry = disposed_.front();
-      disposed_.pop_front();
+    if (disposed_count_ > kQuarantine) {
+      entry = disposed_[disposed_first_];
+      disposed_first_ = (disposed_first_ + 1) % kRingSize;
+      --disposed_count_;
     } else {
       if (blocks_.empty() || used_in_last_block_ == kBlockSize) {
         blocks_.push_back(std::make_unique<Entry[]>(kBlockSize));
@@ -71,7 +72,14 @@ class RecordSlab {
     if (entry == nullptr || !entry->live) return false;
     entry->live = false;
     entry->record = Record{};
-    disposed_.push_back(entry);
+    disposed_[(disposed_first_ + disposed_count_) % kRingSize] = entry;
+    ++disposed_count_;
+    if (disposed_count_ == kRingSize) {
+      // A run of disposals with no issue between them: the oldest stays
+      // disposed and is never reused, which only costs its place.
+      disposed_first_ = (disposed_first_ + 1) % kRingSize;
+      --disposed_count_;
+    }
     --live_count_;
     return true;
   }
@@ -81,10 +89,16 @@ class RecordSlab {
  private:
   static constexpr std::size_t kBlockSize = 64;
   static constexpr std::size_t kQuarantine = 32;
+  // Room for one entry past the quarantine, which Issue takes, and a spare
+  // slot so that a run of disposals never fills the ring.
+  static constexpr std::size_t kRingSize = kQuarantine + 2;
 
   std::vector<std::unique_ptr<Entry[]>> blocks_;
   std::size_t used_in_last_block_ = 0;
-  std::deque<Entry*> disposed_;  // oldest first
+  // Disposed entries waiting out the quarantine, oldest first, in a ring.
+  std::array<Entry*, kRingSize> disposed_{};
+  std::size_t disposed_first_ = 0;
+  std::size_t disposed_count_ = 0;
   int next_id_ = 1;
   int live_count_ = 0;
 };

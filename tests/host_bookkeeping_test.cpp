@@ -43,6 +43,28 @@ TEST(ReferenceTableTest, DisposedReferenceStaysUnknownUntilManyLaterDisposals) {
   EXPECT_GT(table.Id(first), 33);
 }
 
+TEST(ReferenceTableTest, BurstOfDisposalsKeepsQuarantineAndReuse) {
+  // More disposals in a row than the quarantine holds, as when a command
+  // that opened many references ends.
+  ReferenceTable<int> table;
+  std::vector<void*> first;
+  for (int i = 0; i < 100; ++i) first.push_back(table.Issue(i));
+  for (void* reference : first) ASSERT_TRUE(table.Dispose(reference));
+  for (void* reference : first) EXPECT_EQ(table.Find(reference), nullptr);
+
+  // The most recently disposed places wait out the quarantine; older ones
+  // come back into use.
+  std::vector<void*> second;
+  for (int i = 0; i < 100; ++i) second.push_back(table.Issue(i));
+  const std::set<void*> second_set(second.begin(), second.end());
+  EXPECT_EQ(second_set.size(), second.size());
+  for (std::size_t i = first.size() - 32; i < first.size(); ++i) {
+    EXPECT_EQ(second_set.count(first[i]), 0u) << "place " << i << " came back too soon";
+  }
+  EXPECT_TRUE(std::any_of(first.begin(), first.end(), [&](void* r) { return second_set.count(r) != 0; }));
+  EXPECT_EQ(table.live_count(), 100);
+}
+
 TEST(ReferenceTableTest, AddressesNearALiveReferenceAreNotReferences) {
   ReferenceTable<double> table;
   void* live = table.Issue(1.0);
