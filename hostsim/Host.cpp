@@ -37,6 +37,9 @@ Host::~Host() = default;
 void Host::SetScene(CompositionModel composition, EffectSettings settings) {
   composition_ = std::move(composition);
   settings_ = settings;
+  time_step_ = composition_.frame_rate > 0
+                   ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
+                   : 1;
   layer_slots_.clear();
   for (std::size_t i = 0; i < composition_.layers.size(); ++i) {
     layer_slots_.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
@@ -77,9 +80,7 @@ PF_InData Host::NewInData(A_long current_time) const {
   in_data.num_params = 6;
   in_data.current_time = current_time;
   in_data.time_scale = composition_.time_scale;
-  in_data.time_step = composition_.frame_rate > 0
-                          ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
-                          : 1;
+  in_data.time_step = time_step_;
   in_data.local_time_step = in_data.time_step;
   in_data.field = PF_Field_FRAME;
   // One look-up of the effect layer serves all four sizes: this runs for
@@ -244,9 +245,9 @@ bool Host::KnowsPluginId(AEGP_PluginID id) const {
   return false;
 }
 
-void Host::Misuse(TraceEntry& entry, const std::string& what) {
-  entry["error"] = what;
-  errors_.push_back(std::string(entry.call()) + ": " + what);
+void Host::Misuse(TraceEntry& entry, std::string_view what) {
+  entry["error"] = std::string(what);
+  errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
 }
 
 bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -174,8 +175,9 @@ class Host {
   void Record(TraceEntry& entry) {
     if (std::unique_ptr<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
   }
-  // Notes a misuse in the entry and in errors().
-  void Misuse(TraceEntry& entry, const std::string& what);
+  // Notes a misuse in the entry and in errors(). Out of line and marked
+  // cold: the checked calls keep their common path short.
+  [[gnu::cold]] void Misuse(TraceEntry& entry, std::string_view what);
   // The injected failure for this call, if any.
   std::optional<PF_Err> Injected(const char* call) {
     return faults_.empty() ? std::nullopt : faults_.OnCall(call);
@@ -272,6 +274,7 @@ class Host {
 
   CompositionModel composition_;
   EffectSettings settings_;
+  A_long time_step_ = 1;  // one frame of the composition, in its time scale
   PF_RationalScale downsample_x_{1, 1};
   PF_RationalScale downsample_y_{1, 1};
   BitDepth bit_depth_ = BitDepth::k8;
