@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "ImageIO.h"
 #include "PixelWorld.h"
+#include "RoundToChannel.h"
 #include "TextDraw.h"
 #include "pixel_test_util.h"
 
@@ -66,6 +68,32 @@ TEST(PixelWorld, RecordsDescribeTheMemoryAndConversionsClamp) {
   EXPECT_THROW(PixelWorld(-1, 4, BitDepth::k8), std::invalid_argument);
   // Row bytes must fit the record's 32-bit field.
   EXPECT_THROW(PixelWorld(1 << 28, 1, BitDepth::k32), std::invalid_argument);
+}
+
+// Integer pixels and PNG samples round as the reference copy does, with
+// std::lround; the values next to a half are where a shortcut such as
+// adding 0.5 and truncating goes wrong.
+TEST(PixelWorld, ChannelRoundingMatchesLround) {
+  std::vector<double> values = {1e-300, 0.25, 0.5, 0.75, 1.0, 254.5, 65534.5, 2147483646.5};
+  for (double half = 0.5; half < 70000.0; half += 997.0) {
+    values.push_back(half);
+    values.push_back(std::nextafter(half, 0.0));
+    values.push_back(std::nextafter(half, 1e9));
+  }
+  for (double v : values) EXPECT_EQ(RoundPositive(v), std::lround(v)) << std::hexfloat << v;
+
+  // Every integer level survives a round trip through float.
+  PixelWorld eight(1, 1, BitDepth::k8), sixteen(1, 1, BitDepth::k16);
+  for (int level = 0; level <= PF_MAX_CHAN8; ++level) {
+    const float v = static_cast<float>(level) / PF_MAX_CHAN8;
+    eight.Set(0, 0, {v, v, v, v});
+    ASSERT_EQ(eight.At<PF_Pixel8>(0, 0).red, level);
+  }
+  for (int level = 0; level <= PF_MAX_CHAN16; ++level) {
+    const float v = static_cast<float>(level) / PF_MAX_CHAN16;
+    sixteen.Set(0, 0, {v, v, v, v});
+    ASSERT_EQ(sixteen.At<PF_Pixel16>(0, 0).blue, level);
+  }
 }
 
 TEST(FrameCard, ColoursIdentifyEveryIndexModulo512EvenAfterFiltering) {

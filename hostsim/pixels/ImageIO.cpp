@@ -9,6 +9,8 @@
 #include <fstream>
 #include <vector>
 
+#include "RoundToChannel.h"
+
 #if defined(TOVANE_PIXELS_HAVE_LIBPNG)
 #include <csetjmp>
 #include <png.h>
@@ -70,7 +72,7 @@ void Normalized(const PF_EffectWorld& world, A_long x, A_long y, double out[4]) 
 std::uint16_t Quantize(double v, double max) {
   if (!(v > 0.0)) return 0;
   if (v >= 1.0) return static_cast<std::uint16_t>(max);
-  return static_cast<std::uint16_t>(std::lround(v * max));
+  return static_cast<std::uint16_t>(RoundPositive(v * max));
 }
 
 void CheckWritable(const PF_EffectWorld& world, const std::string& path) {

@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "RoundToChannel.h"
+
 namespace hostsim {
 
 std::size_t BytesPerPixel(BitDepth depth) {
@@ -31,7 +33,7 @@ T ToInteger(float v) {
   // NaN fails both comparisons and lands on 0.
   if (!(v > 0.0f)) return 0;
   if (!(v < 1.0f)) return static_cast<T>(kMax);
-  return static_cast<T>(std::lround(static_cast<double>(v) * kMax));
+  return static_cast<T>(RoundPositive(static_cast<double>(v) * kMax));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "AxisTaps.h"
 #include "PixelWorld.h"
+#include "RoundToChannel.h"
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
 #include <immintrin.h>
@@ -72,14 +73,12 @@ Pixel* DestRow(PF_EffectWorld& w, std::int64_t y) {
 
 // The reference's rounding to an integer channel: 0 for anything not above 0
 // (NaN included), max from max up, else to nearest with halves away from
-// zero. v - trunc(v) is exact for 0 < v < 2^31, so the comparison with 0.5
-// decides as lround does.
+// zero.
 template <int kMax>
 TOVANE_KERNEL int Channel(double v) {
   if (!(v > 0.0)) return 0;
   if (v >= kMax) return kMax;
-  const auto t = static_cast<int>(v);
-  return t + (v - static_cast<double>(t) >= 0.5 ? 1 : 0);
+  return RoundPositive(v);
 }
 
 template <typename Pixel>
