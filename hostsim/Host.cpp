@@ -1,6 +1,5 @@
 #include "Host.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -137,8 +136,7 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_GLOBAL_SETDOWN) global_data_ = nullptr;
   if (cmd == PF_Cmd_SMART_PRE_RENDER && extra != nullptr) {
     PF_Handle left = static_cast<PF_PreRenderExtra*>(extra)->output->pre_render_data;
-    if (left != nullptr && handles_.Contains(left) &&
-        std::find(pre_render_handles_.begin(), pre_render_handles_.end(), left) == pre_render_handles_.end()) {
+    if (left != nullptr && handles_.Contains(left) && PreRenderHandleAt(left) == pre_render_handles_.size()) {
       pre_render_handles_.push_back(left);
     }
   }
@@ -168,11 +166,20 @@ void Host::BeginRenderPass(const PF_LRect& output_rect) {
   output_world_ = world_pool_.Take(width, height, bit_depth_, !skip_pixels_);
 }
 
+std::size_t Host::PreRenderHandleAt(PF_Handle handle) const {
+  std::size_t at = 0;
+  while (at < pre_render_handles_.size() && pre_render_handles_[at] != handle) ++at;
+  return at;
+}
+
 void Host::FreePreRenderData(PF_PreRenderOutput* output) {
   if (output == nullptr || output->pre_render_data == nullptr) return;
   PF_Handle handle = output->pre_render_data;
-  pre_render_handles_.erase(std::remove(pre_render_handles_.begin(), pre_render_handles_.end(), handle),
-                            pre_render_handles_.end());
+  // Each handle is kept once, in no particular order.
+  if (const std::size_t at = PreRenderHandleAt(handle); at != pre_render_handles_.size()) {
+    pre_render_handles_[at] = pre_render_handles_.back();
+    pre_render_handles_.pop_back();
+  }
   if (output->delete_pre_render_data_func != nullptr) {
     CurrentHostScope current(this);
     output->delete_pre_render_data_func(handle);

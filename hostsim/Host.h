@@ -247,6 +247,8 @@ class Host {
 
  private:
   void ReclaimCommandLoans();
+  // Where the handle is among the pre-render handles held, or their count.
+  std::size_t PreRenderHandleAt(PF_Handle handle) const;
   // Notes a null or foreign effect reference; always false.
   bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
   // What the module holds, as plain numbers: taken after every command, so
