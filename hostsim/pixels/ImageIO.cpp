@@ -46,24 +46,33 @@ struct Raster {
   throw ImageIoError(path + ": " + what);
 }
 
-// A world pixel as 1.0-based doubles, exact for integer depths.
-void Normalized(const PF_EffectWorld& world, A_long x, A_long y, double out[4]) {
+// A row of world pixels as 1.0-based doubles, red, green, blue and alpha for
+// each pixel, exact for integer depths. The depth is looked at once a row:
+// writing an image goes through here for every pixel.
+void NormalizedRow(const PF_EffectWorld& world, A_long y, double* out) {
   const auto* row = static_cast<const unsigned char*>(world.data) + static_cast<std::ptrdiff_t>(y) * world.rowbytes;
   switch (DepthOf(world)) {
     case BitDepth::k8: {
-      const PF_Pixel8& p = reinterpret_cast<const PF_Pixel8*>(row)[x];
-      out[0] = p.red / 255.0, out[1] = p.green / 255.0, out[2] = p.blue / 255.0, out[3] = p.alpha / 255.0;
+      const auto* p = reinterpret_cast<const PF_Pixel8*>(row);
+      for (A_long x = 0; x < world.width; ++x, out += 4) {
+        out[0] = p[x].red / 255.0, out[1] = p[x].green / 255.0, out[2] = p[x].blue / 255.0;
+        out[3] = p[x].alpha / 255.0;
+      }
       return;
     }
     case BitDepth::k16: {
-      const PF_Pixel16& p = reinterpret_cast<const PF_Pixel16*>(row)[x];
+      const auto* p = reinterpret_cast<const PF_Pixel16*>(row);
       const double k = PF_MAX_CHAN16;
-      out[0] = p.red / k, out[1] = p.green / k, out[2] = p.blue / k, out[3] = p.alpha / k;
+      for (A_long x = 0; x < world.width; ++x, out += 4) {
+        out[0] = p[x].red / k, out[1] = p[x].green / k, out[2] = p[x].blue / k, out[3] = p[x].alpha / k;
+      }
       return;
     }
     case BitDepth::k32: {
-      const PF_PixelFloat& p = reinterpret_cast<const PF_PixelFloat*>(row)[x];
-      out[0] = p.red, out[1] = p.green, out[2] = p.blue, out[3] = p.alpha;
+      const auto* p = reinterpret_cast<const PF_PixelFloat*>(row);
+      for (A_long x = 0; x < world.width; ++x, out += 4) {
+        out[0] = p[x].red, out[1] = p[x].green, out[2] = p[x].blue, out[3] = p[x].alpha;
+      }
       return;
     }
   }
@@ -91,13 +100,12 @@ Raster RasterOf(const PF_EffectWorld& world, int bits, const std::string& path) 
   r.bits = bits;
   r.rgba.resize(static_cast<std::size_t>(world.width) * static_cast<std::size_t>(world.height) * 4);
   const double max = bits == 8 ? 255.0 : 65535.0;
+  std::vector<double> line(static_cast<std::size_t>(world.width) * 4);
   std::size_t i = 0;
-  for (A_long y = 0; y < world.height; ++y)
-    for (A_long x = 0; x < world.width; ++x) {
-      double c[4] = {};
-      Normalized(world, x, y, c);
-      for (double v : c) r.rgba[i++] = Quantize(v, max);
-    }
+  for (A_long y = 0; y < world.height; ++y) {
+    NormalizedRow(world, y, line.data());
+    for (double v : line) r.rgba[i++] = Quantize(v, max);
+  }
   return r;
 }
 
@@ -478,15 +486,13 @@ void WriteExrBuiltIn(const PF_EffectWorld& world, const std::string& path) {
   if (line_data > 0x7FFFFFFF) Fail(path, "image too wide for EXR");
   const std::uint64_t table_end = out.size() + static_cast<std::uint64_t>(h) * 8;
   for (A_long y = 0; y < h; ++y) PutLe64(out, table_end + static_cast<std::uint64_t>(y) * (8 + line_data));
+  std::vector<double> line(static_cast<std::size_t>(w) * 4);
   for (A_long y = 0; y < h; ++y) {
     PutLe32(out, static_cast<std::uint32_t>(y));
     PutLe32(out, static_cast<std::uint32_t>(line_data));
+    NormalizedRow(world, y, line.data());
     for (int channel : {3, 2, 1, 0})  // A, B, G, R from R, G, B, A
-      for (A_long x = 0; x < w; ++x) {
-        double c[4] = {};
-        Normalized(world, x, y, c);
-        PutFloat(out, static_cast<float>(c[channel]));
-      }
+      for (A_long x = 0; x < w; ++x) PutFloat(out, static_cast<float>(line[static_cast<std::size_t>(x) * 4 + channel]));
   }
   WriteAll(path, out);
 }
@@ -496,13 +502,12 @@ void WriteExr(const PF_EffectWorld& world, const std::string& path) {
   CheckWritable(world, path);
   const A_long w = world.width, h = world.height;
   std::vector<float> rgba(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+  std::vector<double> line(static_cast<std::size_t>(w) * 4);
   std::size_t i = 0;
-  for (A_long y = 0; y < h; ++y)
-    for (A_long x = 0; x < w; ++x) {
-      double c[4] = {};
-      Normalized(world, x, y, c);
-      for (double v : c) rgba[i++] = static_cast<float>(v);
-    }
+  for (A_long y = 0; y < h; ++y) {
+    NormalizedRow(world, y, line.data());
+    for (double v : line) rgba[i++] = static_cast<float>(v);
+  }
   try {
     Imf::Header header(w, h);
     header.compression() = Imf::ZIP_COMPRESSION;
