@@ -254,6 +254,10 @@ bool LibpngWrite(std::FILE* file, const Raster& r, std::vector<png_bytep>& rows,
   png_init_io(png, file);
   png_set_IHDR(png, info, static_cast<png_uint_32>(r.width), static_cast<png_uint_32>(r.height), r.bits,
                PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // One filter for every row rather than libpng's default of trying all
+  // five on each: the trial took a third of a render's time. "Up" suits
+  // rendered frames, whose rows change little from one to the next.
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_write_info(png, info);
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);

@@ -11,21 +11,6 @@
 
 namespace hostsim {
 
-std::size_t BytesPerPixel(BitDepth depth) {
-  switch (depth) {
-    case BitDepth::k8: return sizeof(PF_Pixel8);
-    case BitDepth::k16: return sizeof(PF_Pixel16);
-    case BitDepth::k32: return sizeof(PF_PixelFloat);
-  }
-  return sizeof(PF_Pixel8);
-}
-
-BitDepth DepthOf(const PF_EffectWorld& world) {
-  if (world.world_flags & PF_WorldFlag_FLOAT) return BitDepth::k32;
-  if (world.world_flags & PF_WorldFlag_DEEP) return BitDepth::k16;
-  return BitDepth::k8;
-}
-
 namespace {
 
 template <int kMax, typename T>

@@ -12,12 +12,24 @@ namespace hostsim {
 
 enum class BitDepth { k8 = 8, k16 = 16, k32 = 32 };
 
-// Bytes of one ARGB pixel at a depth: 4, 8 or 16.
-std::size_t BytesPerPixel(BitDepth depth);
+// Bytes of one ARGB pixel at a depth: 4, 8 or 16. Inline, as DepthOf: the
+// per-pixel paths ask.
+inline std::size_t BytesPerPixel(BitDepth depth) {
+  switch (depth) {
+    case BitDepth::k8: return sizeof(PF_Pixel8);
+    case BitDepth::k16: return sizeof(PF_Pixel16);
+    case BitDepth::k32: return sizeof(PF_PixelFloat);
+  }
+  return sizeof(PF_Pixel8);
+}
 
 // The depth a world record announces through its flags: FLOAT wins over DEEP,
 // neither means 8 bits.
-BitDepth DepthOf(const PF_EffectWorld& world);
+inline BitDepth DepthOf(const PF_EffectWorld& world) {
+  if (world.world_flags & PF_WorldFlag_FLOAT) return BitDepth::k32;
+  if (world.world_flags & PF_WorldFlag_DEEP) return BitDepth::k16;
+  return BitDepth::k8;
+}
 
 // Converts between a depth's integer range and 1.0-based float intensity.
 // To 8 and 16 bits the value is rounded to nearest and clamped (0..255,
