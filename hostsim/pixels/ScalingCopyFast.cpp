@@ -199,6 +199,348 @@ TOVANE_KERNEL WideLanes Load(const PF_PixelFloat& p) {
 using L = WideLanes;
 #include "ScalingCopyKernels.inc"
 
+// Enlarging (and exact halving) has two taps per column and row. There the
+// copy runs four output columns side by side with one channel per register:
+// lane k of every register belongs to column 4 * group + k and goes through
+// the reference's operations in the reference's order, so the lanes hold
+// the reference's sums bit for bit. Sharing each load, weight and division
+// among four pixels is what makes this faster than a pixel per register.
+struct QuadColumns {
+  enum Flag : unsigned char {
+    kFits8 = 1,    // all eight taps lie in the 8 pixels from base (one 32-byte load at 8 bits, two at 16)
+    kFits16 = 2,   // all eight taps lie in the 4 pixels from base (one 32-byte load at 16 bits)
+    kAllReal = 4,  // no padding slot: float pixels need no masking
+  };
+  std::size_t groups = 0;
+  // Per group, tap 0 of the four columns, then tap 1.
+  std::vector<double> weight;
+  std::vector<std::int32_t> index;
+  std::vector<std::int32_t> window;  // index - base
+  // Per group.
+  std::vector<double> total;  // four columns
+  std::vector<A_long> base;
+  std::vector<unsigned char> flags;
+  bool unit_totals = true;  // every column total is 1, so dividing by it changes nothing
+};
+
+QuadColumns PlanQuads(const AxisPlan& xs, A_long world_width) {
+  constexpr std::size_t kTaps = 2;
+  QuadColumns q;
+  q.groups = xs.total.size() / 4;
+  q.weight.resize(q.groups * 8);
+  q.index.resize(q.groups * 8);
+  q.window.resize(q.groups * 8);
+  q.total.resize(q.groups * 4);
+  q.base.resize(q.groups);
+  q.flags.resize(q.groups);
+  for (std::size_t g = 0; g < q.groups; ++g) {
+    A_long lo = xs.index[4 * g * kTaps], hi = lo;
+    bool real = true;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const std::size_t c = 4 * g + k;
+      for (std::size_t t = 0; t < kTaps; ++t) {
+        const A_long i = xs.index[c * kTaps + t];
+        lo = std::min(lo, i), hi = std::max(hi, i);
+        q.index[g * 8 + t * 4 + k] = i;
+        q.weight[g * 8 + t * 4 + k] = xs.weight[c * kTaps + t];
+      }
+      q.total[g * 4 + k] = xs.total[c];
+      q.unit_totals = q.unit_totals && xs.total[c] == 1.0;
+      real = real && xs.taps[c] == kTaps;
+    }
+    for (std::size_t s = 0; s < 8; ++s) q.window[g * 8 + s] = q.index[g * 8 + s] - lo;
+    q.base[g] = lo;
+    const std::int64_t span = std::int64_t{hi} - lo;
+    const bool fits8 = span < 8 && std::int64_t{lo} + 8 <= world_width;
+    const bool fits16 = span < 4 && std::int64_t{lo} + 4 <= world_width;
+    q.flags[g] = static_cast<unsigned char>((fits8 ? QuadColumns::kFits8 : 0) | (fits16 ? QuadColumns::kFits16 : 0) |
+                                            (real ? QuadColumns::kAllReal : 0));
+  }
+  return q;
+}
+
+// One channel of four pixels per register.
+struct Quad {
+  __m256d a, r, g, b;
+};
+
+TOVANE_KERNEL __m256i Vector8(const std::int32_t* v) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v)); }
+
+// The four pixels of tap 0 of a group's columns in the low half, those of
+// tap 1 in the high half, from one source row.
+TOVANE_KERNEL __m256i FetchPixels8(const PF_Pixel8* row, const QuadColumns& q, std::size_t g) {
+  if (q.flags[g] & QuadColumns::kFits8)
+    return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + q.base[g])),
+                                       Vector8(&q.window[g * 8]));
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), Vector8(&q.index[g * 8]), 4);
+}
+
+// Four 8-bit pixels (one per 32-bit lane) as a channel per register.
+TOVANE_KERNEL Quad Channels8(__m128i p) {
+  // Byte n of each lane, zero-extended: adding n to the low byte of each
+  // lane of this mask (the others stay -1, "zero").
+  const __m128i byte0 = _mm_setr_epi8(0, -1, -1, -1, 4, -1, -1, -1, 8, -1, -1, -1, 12, -1, -1, -1);
+  return {_mm256_cvtepi32_pd(_mm_shuffle_epi8(p, byte0)),
+          _mm256_cvtepi32_pd(_mm_shuffle_epi8(p, _mm_add_epi8(byte0, _mm_set1_epi32(1)))),
+          _mm256_cvtepi32_pd(_mm_shuffle_epi8(p, _mm_add_epi8(byte0, _mm_set1_epi32(2)))),
+          _mm256_cvtepi32_pd(_mm_shuffle_epi8(p, _mm_add_epi8(byte0, _mm_set1_epi32(3))))};
+}
+
+struct Row8 {
+  __m256i pixels;
+  TOVANE_KERNEL Row8(const PF_Pixel8* row, const QuadColumns& q, std::size_t g) : pixels(FetchPixels8(row, q, g)) {}
+  TOVANE_KERNEL Quad Tap(std::size_t tx) const {
+    return Channels8(tx == 0 ? _mm256_castsi256_si128(pixels) : _mm256_extracti128_si256(pixels, 1));
+  }
+};
+
+// At 16 bits each pixel is two 32-bit words, alpha and red, then green and
+// blue; these hold the first words of the eight taps and the second words.
+struct Row16 {
+  __m256i ar, gb;
+  TOVANE_KERNEL Row16(const PF_Pixel16* row, const QuadColumns& q, std::size_t g) {
+    const __m256i one = _mm256_set1_epi32(1);
+    if (q.flags[g] & QuadColumns::kFits16) {
+      const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + q.base[g]));
+      const __m256i first = _mm256_add_epi32(Vector8(&q.window[g * 8]), Vector8(&q.window[g * 8]));
+      ar = _mm256_permutevar8x32_epi32(words, first);
+      gb = _mm256_permutevar8x32_epi32(words, _mm256_add_epi32(first, one));
+    } else if (q.flags[g] & QuadColumns::kFits8) {
+      // Eight pixels in two loads (halving spans that many); a word index
+      // above 7 is in the second, whose permute uses its low three bits.
+      const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + q.base[g]));
+      const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + q.base[g] + 4));
+      const __m256i first = _mm256_add_epi32(Vector8(&q.window[g * 8]), Vector8(&q.window[g * 8]));
+      const __m256i second = _mm256_add_epi32(first, one);
+      const __m256i in_high = _mm256_cmpgt_epi32(first, _mm256_set1_epi32(7));
+      ar = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, first), _mm256_permutevar8x32_epi32(high, first),
+                              in_high);
+      gb = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, second), _mm256_permutevar8x32_epi32(high, second),
+                              in_high);
+    } else {
+      const int* base = reinterpret_cast<const int*>(row);
+      const __m256i first = _mm256_add_epi32(Vector8(&q.index[g * 8]), Vector8(&q.index[g * 8]));
+      ar = _mm256_i32gather_epi32(base, first, 4);
+      gb = _mm256_i32gather_epi32(base, _mm256_add_epi32(first, one), 4);
+    }
+  }
+  TOVANE_KERNEL Quad Tap(std::size_t tx) const {
+    const __m128i x = tx == 0 ? _mm256_castsi256_si128(ar) : _mm256_extracti128_si256(ar, 1);
+    const __m128i y = tx == 0 ? _mm256_castsi256_si128(gb) : _mm256_extracti128_si256(gb, 1);
+    const __m128i low = _mm_set1_epi32(0xFFFF);
+    return {_mm256_cvtepi32_pd(_mm_and_si128(x, low)), _mm256_cvtepi32_pd(_mm_srli_epi32(x, 16)),
+            _mm256_cvtepi32_pd(_mm_and_si128(y, low)), _mm256_cvtepi32_pd(_mm_srli_epi32(y, 16))};
+  }
+};
+
+// Float pixels are read per tap. With kMasked, a padding slot (of the row,
+// or of a column as `real` says) reads as zero, which adds +0.0 to each sum
+// where the reference adds nothing; see RealTapsOnly for why that is exact.
+template <bool kMasked>
+struct RowFloat {
+  const PF_PixelFloat* row;
+  const std::int32_t* index;
+  const unsigned char* real;  // per tap and lane, when kMasked
+  TOVANE_KERNEL Quad Tap(std::size_t tx) const {
+    __m128 p[4];
+    for (std::size_t k = 0; k < 4; ++k) {
+      p[k] = _mm_loadu_ps(&row[index[tx * 4 + k]].alpha);
+      if constexpr (kMasked) p[k] = real[tx * 4 + k] ? p[k] : _mm_setzero_ps();
+    }
+    _MM_TRANSPOSE4_PS(p[0], p[1], p[2], p[3]);
+    return {_mm256_cvtps_pd(p[0]), _mm256_cvtps_pd(p[1]), _mm256_cvtps_pd(p[2]), _mm256_cvtps_pd(p[3])};
+  }
+};
+
+// The alpha-weighted sums of a group, taps visited as the reference visits
+// them (rows outer, columns inner). Integer sums may start from their first
+// term instead of 0.0 + it: every term is +0.0 or positive, and 0.0 + x is x
+// for those. Float terms may be -0.0, which 0.0 + turns into +0.0.
+template <bool kFromZero, typename Row>
+TOVANE_KERNEL Quad WeightedSums(const Row* rows, const double* wx, const double* wy) {
+  Quad s{};
+  for (std::size_t ty = 0; ty < 2; ++ty) {
+    const __m256d row_weight = _mm256_set1_pd(wy[ty]);
+    for (std::size_t tx = 0; tx < 2; ++tx) {
+      const Quad p = rows[ty].Tap(tx);
+      const __m256d wa = _mm256_mul_pd(_mm256_mul_pd(_mm256_loadu_pd(wx + 4 * tx), row_weight), p.a);
+      if (!kFromZero && ty == 0 && tx == 0) {
+        s = {wa, _mm256_mul_pd(wa, p.r), _mm256_mul_pd(wa, p.g), _mm256_mul_pd(wa, p.b)};
+        continue;
+      }
+      s.a = _mm256_add_pd(s.a, wa);
+      s.r = _mm256_add_pd(s.r, _mm256_mul_pd(wa, p.r));
+      s.g = _mm256_add_pd(s.g, _mm256_mul_pd(wa, p.g));
+      s.b = _mm256_add_pd(s.b, _mm256_mul_pd(wa, p.b));
+    }
+  }
+  return s;
+}
+
+// The unweighted colour sums, for lanes whose alpha sum is not above 0.
+template <typename Row>
+TOVANE_KERNEL void PlainSums(const Row* rows, const double* wx, const double* wy, Quad& s) {
+  s = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
+  for (std::size_t ty = 0; ty < 2; ++ty) {
+    const __m256d row_weight = _mm256_set1_pd(wy[ty]);
+    for (std::size_t tx = 0; tx < 2; ++tx) {
+      const Quad p = rows[ty].Tap(tx);
+      const __m256d w = _mm256_mul_pd(_mm256_loadu_pd(wx + 4 * tx), row_weight);
+      s.r = _mm256_add_pd(s.r, _mm256_mul_pd(w, p.r));
+      s.g = _mm256_add_pd(s.g, _mm256_mul_pd(w, p.g));
+      s.b = _mm256_add_pd(s.b, _mm256_mul_pd(w, p.b));
+    }
+  }
+}
+
+// Integer rows take the plain sums out of line, reading the pixels again:
+// inlined, the common case keeps every converted pixel in registers for
+// them and spills. Float rows measured faster inlined.
+template <typename Row>
+__attribute__((noinline)) void PlainSumsOutOfLine(const Row* rows, const double* wx, const double* wy, Quad& s) {
+  PlainSums(rows, wx, wy, s);
+}
+
+// The reference's two branches per lane: alpha over the total and colour
+// over alpha where the alpha sum is above 0, else the plain colour over the
+// total. Alpha of the second branch is left to the caller (kept).
+template <bool kPlainOutOfLine, typename Row>
+TOVANE_KERNEL Quad Resolve(const Quad& s, const Row* rows, const double* wx, const double* wy, __m256d total,
+                           bool unit_total, __m256d& weighted) {
+  weighted = _mm256_cmp_pd(s.a, _mm256_setzero_pd(), _CMP_GT_OQ);
+  const __m256d alpha = unit_total ? s.a : _mm256_div_pd(s.a, total);
+  if (_mm256_movemask_pd(weighted) == 0xF)
+    return {alpha, _mm256_div_pd(s.r, s.a), _mm256_div_pd(s.g, s.a), _mm256_div_pd(s.b, s.a)};
+  Quad plain;
+  if constexpr (kPlainOutOfLine)
+    PlainSumsOutOfLine(rows, wx, wy, plain);
+  else
+    PlainSums(rows, wx, wy, plain);
+  const __m256d divisor = _mm256_blendv_pd(total, s.a, weighted);
+  return {alpha, _mm256_div_pd(_mm256_blendv_pd(plain.r, s.r, weighted), divisor),
+          _mm256_div_pd(_mm256_blendv_pd(plain.g, s.g, weighted), divisor),
+          _mm256_div_pd(_mm256_blendv_pd(plain.b, s.b, weighted), divisor)};
+}
+
+// Channel<kMax> on four lanes. For 0.5 <= v < kMax, v + 0.5 rounds in
+// double to a value with the same integer part as the exact sum (it is
+// exact unless it crosses a power of two, which is then an integer), so
+// truncating it rounds halves away from zero; below 0.5, NaN included, the
+// result is 0.
+template <int kMax>
+TOVANE_KERNEL __m128i RoundQuad(__m256d v) {
+  const __m256d half = _mm256_set1_pd(0.5);
+  const __m256d kept = _mm256_and_pd(v, _mm256_cmp_pd(v, half, _CMP_GE_OQ));
+  return _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_min_pd(kept, _mm256_set1_pd(kMax)), half));
+}
+
+TOVANE_KERNEL void StoreQuad(const Quad& q, PF_Pixel8* out) {
+  const __m128i ar = _mm_packus_epi32(RoundQuad<PF_MAX_CHAN8>(q.a), RoundQuad<PF_MAX_CHAN8>(q.r));
+  const __m128i gb = _mm_packus_epi32(RoundQuad<PF_MAX_CHAN8>(q.g), RoundQuad<PF_MAX_CHAN8>(q.b));
+  const __m128i planar = _mm_packus_epi16(ar, gb);  // a0..a3 r0..r3 g0..g3 b0..b3
+  const __m128i pixels = _mm_shuffle_epi8(planar, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pixels);
+}
+
+TOVANE_KERNEL void StoreQuad(const Quad& q, PF_Pixel16* out) {
+  const __m128i ar = _mm_packus_epi32(RoundQuad<PF_MAX_CHAN16>(q.a), RoundQuad<PF_MAX_CHAN16>(q.r));
+  const __m128i gb = _mm_packus_epi32(RoundQuad<PF_MAX_CHAN16>(q.g), RoundQuad<PF_MAX_CHAN16>(q.b));
+  const __m128i ar_pairs = _mm_unpacklo_epi16(ar, _mm_unpackhi_epi64(ar, ar));  // a0 r0 a1 r1 ...
+  const __m128i gb_pairs = _mm_unpacklo_epi16(gb, _mm_unpackhi_epi64(gb, gb));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(ar_pairs, gb_pairs));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2), _mm_unpackhi_epi32(ar_pairs, gb_pairs));
+}
+
+template <typename Pixel, typename Row>
+TOVANE_KERNEL void IntegerQuadRow(const PF_EffectWorld& src, Pixel* out, const AxisPlan& xs, const QuadColumns& q,
+                                  const double* wy, const A_long* iy, double ytotal) {
+  const Pixel* srow[2] = {SourceRow<Pixel>(src, iy[0]), SourceRow<Pixel>(src, iy[1])};
+  const bool unit_total = q.unit_totals && ytotal == 1.0;
+  const __m256d row_total = _mm256_set1_pd(ytotal);
+  for (std::size_t g = 0; g < q.groups; ++g) {
+    const Row rows[2] = {Row(srow[0], q, g), Row(srow[1], q, g)};
+    const double* wx = &q.weight[g * 8];
+    const Quad s = WeightedSums<false>(rows, wx, wy);
+    const __m256d total = _mm256_mul_pd(_mm256_loadu_pd(&q.total[g * 4]), row_total);
+    __m256d weighted;
+    Quad r = Resolve<true>(s, rows, wx, wy, total, unit_total, weighted);
+    r.a = _mm256_and_pd(r.a, weighted);  // the plain branch's alpha is 0
+    StoreQuad(r, out + 4 * g);
+  }
+  for (std::size_t c = 4 * q.groups; c < xs.total.size(); ++c)
+    IntegerColumn<Pixel, 2, 2>(srow, 2, xs, c, wy, ytotal, out[c]);
+}
+
+template <bool kMasked>
+TOVANE_KERNEL void FloatQuadGroup(const PF_PixelFloat* const* srow, PF_PixelFloat* out, const QuadColumns& q,
+                                  std::size_t g, const double* wy, std::size_t ny, __m256d row_total,
+                                  bool unit_total) {
+  unsigned char real[2][8] = {};
+  if constexpr (kMasked) {
+    const bool all = q.flags[g] & QuadColumns::kAllReal;
+    for (std::size_t s = 0; s < 8; ++s) {
+      // A column's padding slot has weight 0; its real taps do not.
+      const bool x_real = all || q.weight[g * 8 + s] != 0.0;
+      real[0][s] = x_real && ny > 0;
+      real[1][s] = x_real && ny > 1;
+    }
+  }
+  const RowFloat<kMasked> rows[2] = {{srow[0], &q.index[g * 8], real[0]}, {srow[1], &q.index[g * 8], real[1]}};
+  const double* wx = &q.weight[g * 8];
+  const Quad s = WeightedSums<true>(rows, wx, wy);
+  const __m256d total = _mm256_mul_pd(_mm256_loadu_pd(&q.total[g * 4]), row_total);
+  __m256d weighted;
+  const Quad r = Resolve<false>(s, rows, wx, wy, total, unit_total, weighted);
+  __m128 p0 = _mm256_cvtpd_ps(r.a), p1 = _mm256_cvtpd_ps(r.r), p2 = _mm256_cvtpd_ps(r.g), p3 = _mm256_cvtpd_ps(r.b);
+  _MM_TRANSPOSE4_PS(p0, p1, p2, p3);
+  _mm_storeu_ps(&out[4 * g].alpha, p0);
+  _mm_storeu_ps(&out[4 * g + 1].alpha, p1);
+  _mm_storeu_ps(&out[4 * g + 2].alpha, p2);
+  _mm_storeu_ps(&out[4 * g + 3].alpha, p3);
+}
+
+TOVANE_KERNEL void FloatQuadRow(const PF_EffectWorld& src, PF_PixelFloat* out, const AxisPlan& xs,
+                                const QuadColumns& q, const double* wy, const A_long* iy, std::size_t ny,
+                                double ytotal) {
+  const PF_PixelFloat* srow[2] = {SourceRow<PF_PixelFloat>(src, iy[0]), SourceRow<PF_PixelFloat>(src, iy[1])};
+  const bool unit_total = q.unit_totals && ytotal == 1.0;
+  const __m256d row_total = _mm256_set1_pd(ytotal);
+  for (std::size_t g = 0; g < q.groups; ++g) {
+    if (ny == 2 && (q.flags[g] & QuadColumns::kAllReal))
+      FloatQuadGroup<false>(srow, out, q, g, wy, ny, row_total, unit_total);
+    else
+      FloatQuadGroup<true>(srow, out, q, g, wy, ny, row_total, unit_total);
+  }
+  for (std::size_t c = 4 * q.groups; c < xs.total.size(); ++c) FloatColumn(src, xs, c, wy, iy, ny, ytotal, out[c]);
+}
+
+// Copies with two taps per column and row; false, writing nothing, for
+// other copies.
+TOVANE_KERNEL bool QuadCopy(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, const AxisPlan& ys,
+                            std::int64_t out_x, std::int64_t out_y) {
+  if (xs.stride != 2 || ys.stride != 2) return false;
+  const QuadColumns q = PlanQuads(xs, src.width);
+  for (std::size_t r = 0; r < ys.total.size(); ++r) {
+    const double* wy = &ys.weight[r * 2];
+    const A_long* iy = &ys.index[r * 2];
+    switch (DepthOf(dst)) {
+      case BitDepth::k8:
+        IntegerQuadRow<PF_Pixel8, Row8>(src, DestRow<PF_Pixel8>(dst, out_y + static_cast<std::int64_t>(r)) + out_x,
+                                        xs, q, wy, iy, ys.total[r]);
+        break;
+      case BitDepth::k16:
+        IntegerQuadRow<PF_Pixel16, Row16>(
+            src, DestRow<PF_Pixel16>(dst, out_y + static_cast<std::int64_t>(r)) + out_x, xs, q, wy, iy, ys.total[r]);
+        break;
+      case BitDepth::k32:
+        FloatQuadRow(src, DestRow<PF_PixelFloat>(dst, out_y + static_cast<std::int64_t>(r)) + out_x, xs, q, wy, iy,
+                     ys.taps[r], ys.total[r]);
+        break;
+    }
+  }
+  return true;
+}
+
 }  // namespace wide
 #pragma GCC pop_options
 
@@ -445,7 +787,7 @@ void CopyPortable(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan
 #if defined(TOVANE_HAVE_AVX2_KERNELS)
 __attribute__((target("avx2"))) void CopyAvx2(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs,
                                               const AxisPlan& ys, std::int64_t out_x, std::int64_t out_y) {
-  wide::CopyWith(src, dst, xs, ys, out_x, out_y);
+  if (!wide::QuadCopy(src, dst, xs, ys, out_x, out_y)) wide::CopyWith(src, dst, xs, ys, out_x, out_y);
 }
 
 __attribute__((target("avx2,avx512f"))) void CopyAvx512(const PF_EffectWorld& src, PF_EffectWorld& dst,
