@@ -36,9 +36,7 @@ Host::~Host() = default;
 void Host::SetScene(CompositionModel composition, EffectSettings settings) {
   composition_ = std::move(composition);
   settings_ = settings;
-  time_step_ = composition_.frame_rate > 0
-                   ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
-                   : 1;
+  in_data_ready_ = false;
   layer_slots_.clear();
   for (std::size_t i = 0; i < composition_.layers.size(); ++i) {
     layer_slots_.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
@@ -48,6 +46,7 @@ void Host::SetScene(CompositionModel composition, EffectSettings settings) {
 void Host::SetDownsample(PF_RationalScale x, PF_RationalScale y) {
   downsample_x_ = x;
   downsample_y_ = y;
+  in_data_ready_ = false;
 }
 
 A_long Host::layer_width() const {
@@ -70,20 +69,29 @@ Host::Size Host::input_size() const {
 }
 
 PF_InData Host::NewInData(A_long current_time) const {
-  PF_InData in_data;
+  // Settings are the caller's to change at any time; the effect layer is
+  // the one part of them the record depends on.
+  if (!in_data_ready_ || in_data_on_layer_ != settings_.on_layer) PrepareInData();
+  PF_InData in_data = in_data_template_;
+  in_data.current_time = current_time;
+  in_data.global_data = global_data_;
+  return in_data;
+}
+
+void Host::PrepareInData() const {
+  PF_InData& in_data = in_data_template_;
   std::memset(&in_data, 0, sizeof(in_data));
   in_data.inter = interact_;
   in_data.utils = const_cast<PF_UtilCallbacks*>(&utils_);
   in_data.effect_ref = effect_ref_;
   in_data.version = PF_SpecVersion{13, 0};
   in_data.num_params = 6;
-  in_data.current_time = current_time;
   in_data.time_scale = composition_.time_scale;
-  in_data.time_step = time_step_;
+  in_data.time_step = composition_.frame_rate > 0
+                          ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
+                          : 1;
   in_data.local_time_step = in_data.time_step;
   in_data.field = PF_Field_FRAME;
-  // One look-up of the effect layer serves all four sizes: this runs for
-  // every command.
   const LayerModel* layer = FindLayerById(settings_.on_layer);
   in_data.width = layer != nullptr ? layer->width : composition_.width;
   in_data.height = layer != nullptr ? layer->height : composition_.height;
@@ -92,9 +100,9 @@ PF_InData Host::NewInData(A_long current_time) const {
   in_data.downsample_x = downsample_x_;
   in_data.downsample_y = downsample_y_;
   in_data.pixel_aspect_ratio = PF_RationalScale{1, 1};
-  in_data.global_data = global_data_;
   in_data.pica_basicP = BasicSuiteTable();
-  return in_data;
+  in_data_on_layer_ = settings_.on_layer;
+  in_data_ready_ = true;
 }
 
 PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],

@@ -247,6 +247,10 @@ class Host {
 
  private:
   void ReclaimCommandLoans();
+  // Fills in_data_template_: every command's input record but its time and
+  // the global data, which are the only parts that change between commands
+  // of one scene, resolution and effect layer.
+  void PrepareInData() const;
   // Where the handle is among the pre-render handles held, or their count.
   std::size_t PreRenderHandleAt(PF_Handle handle) const;
   // Notes a null or foreign effect reference; always false.
@@ -276,7 +280,6 @@ class Host {
 
   CompositionModel composition_;
   EffectSettings settings_;
-  A_long time_step_ = 1;  // one frame of the composition, in its time scale
   PF_RationalScale downsample_x_{1, 1};
   PF_RationalScale downsample_y_{1, 1};
   BitDepth bit_depth_ = BitDepth::k8;
@@ -314,6 +317,9 @@ class Host {
   bool output_checked_out_ = false;
   A_long current_time_ = 0;
   HoldingCounts counts_after_last_command_;
+  mutable PF_InData in_data_template_{};
+  mutable A_long in_data_on_layer_ = 0;
+  mutable bool in_data_ready_ = false;  // cleared by SetScene and SetDownsample
 };
 
 }  // namespace hostsim

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "EffectFixture.h"
+#include "Downsampled.h"
 #include "SuiteTables.h"
 
 namespace tovane_test {
@@ -183,6 +184,39 @@ class RenderServiceTest : public EffectTest {
     return nullptr;
   }
 };
+
+// The host keeps the parts of the input record that stay put between
+// commands; a new resolution, scene or effect layer must still show in the
+// next one.
+TEST_F(RenderServiceTest, InputRecordFollowsResolutionSceneAndEffectLayer) {
+  const hostsim::CompositionModel& comp = host_.composition();
+  ASSERT_GE(comp.layers.size(), 2u);
+  const hostsim::LayerModel& other = comp.layers[0].id == host_.settings().on_layer ? comp.layers[1] : comp.layers[0];
+  ASSERT_NE(other.width, host_.layer_width());
+
+  PF_InData in_data = host_.NewInData(7);
+  EXPECT_EQ(in_data.current_time, 7);
+  EXPECT_EQ(in_data.width, host_.layer_width());
+
+  host_.SetDownsample({1, 2}, {1, 4});
+  in_data = host_.NewInData(8);
+  EXPECT_EQ(in_data.downsample_x.den, 2u);
+  EXPECT_EQ(in_data.extent_hint.right, hostsim::Downsampled(host_.layer_width(), {1, 2}));
+  EXPECT_EQ(in_data.extent_hint.bottom, hostsim::Downsampled(host_.layer_height(), {1, 4}));
+
+  host_.settings().on_layer = other.id;
+  in_data = host_.NewInData(9);
+  EXPECT_EQ(in_data.width, other.width);
+  EXPECT_EQ(in_data.height, other.height);
+
+  hostsim::CompositionModel finer = comp;
+  finer.time_scale = 600;
+  finer.frame_rate = 60.0;
+  host_.SetScene(finer, host_.settings());
+  in_data = host_.NewInData(10);
+  EXPECT_EQ(in_data.time_scale, 600u);
+  EXPECT_EQ(in_data.time_step, 10);
+}
 
 TEST_F(RenderServiceTest, InputRequestIsAnsweredClippedToTheDownsampledLayer) {
   host_.SetDownsample({1, 2}, {1, 2});
