@@ -63,16 +63,20 @@ A_long Host::input_width() const { return Downsampled(layer_width(), downsample_
 A_long Host::input_height() const { return Downsampled(layer_height(), downsample_y_); }
 
 Host::Size Host::input_size() const {
-  const LayerModel* layer = FindLayerById(settings_.on_layer);
-  return {Downsampled(layer != nullptr ? layer->width : composition_.width, downsample_x_),
-          Downsampled(layer != nullptr ? layer->height : composition_.height, downsample_y_)};
+  // The input record's extent is this size; it is kept ready between commands.
+  const PF_LRect& extent = PreparedInData().extent_hint;
+  return {extent.right, extent.bottom};
 }
 
-PF_InData Host::NewInData(A_long current_time) const {
+const PF_InData& Host::PreparedInData() const {
   // Settings are the caller's to change at any time; the effect layer is
   // the one part of them the record depends on.
   if (!in_data_ready_ || in_data_on_layer_ != settings_.on_layer) PrepareInData();
-  PF_InData in_data = in_data_template_;
+  return in_data_template_;
+}
+
+PF_InData Host::NewInData(A_long current_time) const {
+  PF_InData in_data = PreparedInData();
   in_data.current_time = current_time;
   in_data.global_data = global_data_;
   return in_data;

@@ -251,6 +251,9 @@ class Host {
   // the global data, which are the only parts that change between commands
   // of one scene, resolution and effect layer.
   void PrepareInData() const;
+  // in_data_template_, made again first if the scene, the resolution or the
+  // effect layer changed since.
+  const PF_InData& PreparedInData() const;
   // Where the handle is among the pre-render handles held, or their count.
   std::size_t PreRenderHandleAt(PF_Handle handle) const;
   // Notes a null or foreign effect reference; always false.
