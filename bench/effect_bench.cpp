@@ -9,11 +9,12 @@
 // batch of frames, and the ratio is taken between the two medians: on a
 // shared virtual machine the speed of the processor drifts by half from one
 // minute to the next, and a copy timed in another benchmark would be timed
-// in another minute. The copy also
-// empties the caches the next calls would have found warm; that cost is the
-// copy's, and BM_EffectOverheadAmidPixels shows it: there the host moves the
-// pixels and the time inside the copy and in making the lent worlds is taken
-// out of each frame afterwards.
+// in another minute.
+//
+// The copy also empties the caches the next calls would have found warm;
+// that cost is the copy's, and BM_EffectOverheadAmidPixels shows it: there
+// the host moves the pixels and the time inside the copy and in making the
+// lent worlds is taken out of each frame afterwards.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
