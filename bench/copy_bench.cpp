@@ -3,12 +3,12 @@
 // with FFmpeg's scaler by scripts/bench-ffmpeg.sh).
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "BenchWorlds.h"
+#include "Median.h"
 #include "ScalingCopy.h"
 
 namespace {
@@ -71,11 +71,7 @@ void BM_SameSizeCopyAgainstMemcpy(benchmark::State& state) {
     copy_seconds.push_back(std::chrono::duration<double>(end - middle).count());
     state.SetIterationTime(std::chrono::duration<double>(end - middle).count());
   }
-  const auto median = [](std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
-  };
-  const double memcpy_median = median(memcpy_seconds), copy_median = median(copy_seconds);
+  const double memcpy_median = bench::Median(memcpy_seconds), copy_median = bench::Median(copy_seconds);
   state.counters["memcpy_gb_per_s"] = static_cast<double>(bytes) / memcpy_median / 1e9;
   state.counters["copy_gb_per_s"] = static_cast<double>(bytes) / copy_median / 1e9;
   state.counters["percent_of_memcpy"] = 100.0 * memcpy_median / copy_median;

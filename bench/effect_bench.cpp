@@ -17,7 +17,6 @@
 // lent worlds is taken out of each frame afterwards.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -25,6 +24,7 @@
 
 #include "BenchScene.h"
 #include "BenchWorlds.h"
+#include "Median.h"
 #include "pixels/ScalingCopy.h"
 
 namespace {
@@ -39,11 +39,6 @@ const hostsim::Module* SharedModule() {
 }
 
 constexpr int kFramesPerBatch = 100;
-
-double Median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
-}
 
 // The copy the overhead is measured against, timed once.
 class ReferenceCopy {
@@ -109,10 +104,10 @@ void RunOverhead(benchmark::State& state, bool skip_pixels) {
   const double n = static_cast<double>(state.iterations());
   // Other processes on a shared machine preempt a few frames for whole
   // time slices; the median frame shows what the frame itself costs.
-  const double median = Median(overheads);
+  const double median = bench::Median(overheads);
   state.counters["median_us"] = median * 1e6;
   if (!reference_copies.empty()) {
-    const double copy_median = Median(reference_copies);
+    const double copy_median = bench::Median(reference_copies);
     state.counters["reference_copy_us"] = copy_median * 1e6;
     state.counters["percent_of_copy"] = 100.0 * median / copy_median;
   }

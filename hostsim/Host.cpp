@@ -49,21 +49,14 @@ void Host::SetDownsample(PF_RationalScale x, PF_RationalScale y) {
   in_data_ready_ = false;
 }
 
-A_long Host::layer_width() const {
-  const LayerModel* layer = FindLayerById(settings_.on_layer);
-  return layer != nullptr ? layer->width : composition_.width;
-}
-
-A_long Host::layer_height() const {
-  const LayerModel* layer = FindLayerById(settings_.on_layer);
-  return layer != nullptr ? layer->height : composition_.height;
-}
-
-A_long Host::input_width() const { return Downsampled(layer_width(), downsample_x_); }
-A_long Host::input_height() const { return Downsampled(layer_height(), downsample_y_); }
+// The sizes are those of the prepared input record, so that the record and
+// every other answer the host gives about the effect layer agree.
+A_long Host::layer_width() const { return PreparedInData().width; }
+A_long Host::layer_height() const { return PreparedInData().height; }
+A_long Host::input_width() const { return PreparedInData().extent_hint.right; }
+A_long Host::input_height() const { return PreparedInData().extent_hint.bottom; }
 
 Host::Size Host::input_size() const {
-  // The input record's extent is this size; it is kept ready between commands.
   const PF_LRect& extent = PreparedInData().extent_hint;
   return {extent.right, extent.bottom};
 }
@@ -265,8 +258,9 @@ bool Host::KnowsPluginId(AEGP_PluginID id) const {
 }
 
 void Host::Misuse(TraceEntry& entry, std::string_view what) {
-  entry["error"] = std::string(what);
-  errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
+  std::string text(what);
+  errors_.push_back(std::string(entry.call()) + ": " + text);
+  entry["error"] = std::move(text);
 }
 
 bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {

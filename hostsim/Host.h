@@ -85,7 +85,7 @@ class Host {
   A_long layer_height() const;
   A_long input_width() const;
   A_long input_height() const;
-  // Both at once, with one look-up of the effect layer.
+  // The input size, both sides at once.
   struct Size {
     A_long width, height;
   };
