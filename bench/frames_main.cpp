@@ -1,6 +1,7 @@
 // tovane-bench-frames WIDTH HEIGHT FRAMES: runs FRAMES pre-render/render
 // pairs of the benchmark scene with tracing off and the host's pixel work
-// skipped, for valgrind to count. The frames run inside
+// skipped, for valgrind to count. They run as one batch, the way
+// BM_EffectOverhead times them, inside
 // tovane_bench_run_frames so that a tool can collect only there (callgrind
 // --toggle-collect=tovane_bench_run_frames). Prints the host calls of one
 // frame by name.
@@ -11,7 +12,7 @@
 #include "BenchScene.h"
 
 extern "C" __attribute__((noinline)) void tovane_bench_run_frames(bench::EffectRig* rig, int frames) {
-  for (int i = 0; i < frames; ++i) rig->RunFrame();
+  rig->RunFrames(frames);
 }
 
 int main(int argc, char** argv) {
