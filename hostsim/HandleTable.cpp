@@ -1,14 +1,54 @@
 #include "HandleTable.h"
 
+#include <cstring>
+#include <utility>
+
+#include "PoisonedMemory.h"
+
 namespace hostsim {
+
+namespace {
+
+// One byte at least, so that even an empty handle has distinct bytes.
+std::size_t StorageBytes(std::size_t size) { return size == 0 ? 1 : size; }
+
+}  // namespace
+
+HandleTable::~HandleTable() {
+  // The spares go back to the allocator unpoisoned.
+  for (Spare& spare : spares_) UnpoisonKeptMemory(spare.storage.get(), spare.bytes);
+}
 
 PF_Handle HandleTable::New(std::size_t size) {
   Block block;
-  // One byte at least, so that even an empty handle has distinct bytes.
-  block.storage = std::make_unique<unsigned char[]>(size == 0 ? 1 : size);
+  block.storage = TakeStorage(StorageBytes(size));
   block.bytes = block.storage.get();
   block.size = size;
   return HandleOf(blocks_.Issue(std::move(block)));
+}
+
+std::unique_ptr<unsigned char[]> HandleTable::TakeStorage(std::size_t bytes) {
+  for (std::size_t at = spare_count_; at-- > 0;) {
+    if (spares_[at].bytes != bytes) continue;
+    std::unique_ptr<unsigned char[]> storage = std::move(spares_[at].storage);
+    spares_[at] = std::move(spares_[--spare_count_]);
+    UnpoisonKeptMemory(storage.get(), bytes);
+    std::memset(storage.get(), 0, bytes);
+    return storage;
+  }
+  return std::make_unique<unsigned char[]>(bytes);
+}
+
+void HandleTable::KeepStorage(std::unique_ptr<unsigned char[]> storage, std::size_t bytes) {
+  std::size_t at = spare_count_;
+  if (at == spares_.size()) {
+    at = 0;  // all places taken: the new spare replaces the first
+    UnpoisonKeptMemory(spares_[at].storage.get(), spares_[at].bytes);
+  } else {
+    ++spare_count_;
+  }
+  PoisonKeptMemory(storage.get(), bytes);
+  spares_[at] = Spare{std::move(storage), bytes};
 }
 
 bool HandleTable::Lock(PF_Handle handle, void** bytes) {
@@ -26,7 +66,12 @@ bool HandleTable::Unlock(PF_Handle handle) {
   return true;
 }
 
-bool HandleTable::Dispose(PF_Handle handle) { return blocks_.Dispose(Live(handle)); }
+bool HandleTable::Dispose(PF_Handle handle) {
+  Entry* entry = Live(handle);
+  if (entry == nullptr) return false;
+  KeepStorage(std::move(entry->record.storage), StorageBytes(entry->record.size));
+  return blocks_.Dispose(entry);
+}
 
 bool HandleTable::Size(PF_Handle handle, std::size_t* size) const {
   const Entry* entry = Live(handle);

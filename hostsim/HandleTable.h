@@ -3,6 +3,7 @@
 // knows every live handle and recognises anything else as foreign.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 
@@ -14,6 +15,7 @@ namespace hostsim {
 class HandleTable {
  public:
   HandleTable() = default;
+  ~HandleTable();
   HandleTable(const HandleTable&) = delete;
   HandleTable& operator=(const HandleTable&) = delete;
 
@@ -49,7 +51,24 @@ class HandleTable {
     return entry != nullptr && HandleOf(*entry) == handle ? entry : nullptr;
   }
 
+  // Storage for a new handle: a spare of exactly this many bytes, zeroed,
+  // or fresh memory.
+  std::unique_ptr<unsigned char[]> TakeStorage(std::size_t bytes);
+  // Keeps a disposed handle's storage as a spare, dropping another spare
+  // when all places are taken.
+  void KeepStorage(std::unique_ptr<unsigned char[]> storage, std::size_t bytes);
+
   mutable RecordSlab<Block> blocks_;
+
+  // The storage of disposed handles, kept for new handles of the same size:
+  // every frame makes and disposes of a pre-render handle, and the
+  // allocator's round trip was a tenth of the host's work on a frame.
+  struct Spare {
+    std::unique_ptr<unsigned char[]> storage;
+    std::size_t bytes = 0;
+  };
+  std::array<Spare, 4> spares_;
+  std::size_t spare_count_ = 0;  // spares_[0, spare_count_) hold storage
 };
 
 }  // namespace hostsim

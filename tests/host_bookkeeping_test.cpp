@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -97,6 +98,33 @@ TEST(HandleTableTest, HandleGivesZeroedBytesAndIsForgottenWhenDisposed) {
   EXPECT_FALSE(handles.Lock(handle, &bytes));
   EXPECT_EQ(handles.live_count(), 0);
   EXPECT_EQ(handles.Id(handles.New(0)), 2) << "an empty handle is still a handle";
+}
+
+// Disposed storage is kept for the next handle of its size, so whatever the
+// effect left in it must not show through.
+TEST(HandleTableTest, StorageOfADisposedHandleComesBackZeroedToANewOne) {
+  HandleTable handles;
+  std::vector<PF_Handle> disposed;
+  for (std::size_t size : {16u, 40u, 16u, 8u, 40u, 16u}) {
+    PF_Handle handle = handles.New(size);
+    void* bytes = nullptr;
+    ASSERT_TRUE(handles.Lock(handle, &bytes));
+    std::memset(bytes, 0xA5, size);
+    ASSERT_TRUE(handles.Dispose(handle));
+    disposed.push_back(handle);
+  }
+  std::set<void*> live_bytes;
+  for (std::size_t size : {16u, 40u, 8u, 16u, 24u, 16u}) {
+    PF_Handle handle = handles.New(size);
+    void* bytes = nullptr;
+    ASSERT_TRUE(handles.Lock(handle, &bytes));
+    EXPECT_TRUE(live_bytes.insert(bytes).second) << "two live handles share their bytes";
+    for (std::size_t i = 0; i < size; ++i) ASSERT_EQ(static_cast<unsigned char*>(bytes)[i], 0) << size << " " << i;
+    std::size_t reported = 0;
+    ASSERT_TRUE(handles.Size(handle, &reported));
+    EXPECT_EQ(reported, size);
+  }
+  for (PF_Handle handle : disposed) EXPECT_FALSE(handles.Contains(handle));
 }
 
 // ---- Lent worlds

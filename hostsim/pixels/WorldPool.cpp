@@ -3,16 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TOVANE_POOL_POISONS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TOVANE_POOL_POISONS 1
-#endif
-#endif
-#if defined(TOVANE_POOL_POISONS)
-#include <sanitizer/asan_interface.h>
-#endif
+#include "PoisonedMemory.h"
 
 namespace hostsim {
 
@@ -23,17 +14,11 @@ std::size_t PixelBytes(const PixelWorld& world) {
 }
 
 void SetPoisoned(PixelWorld& world, bool poisoned) {
-#if defined(TOVANE_POOL_POISONS)
-  if (world.world().data == nullptr) return;
   if (poisoned) {
-    ASAN_POISON_MEMORY_REGION(world.world().data, PixelBytes(world));
+    PoisonKeptMemory(world.world().data, PixelBytes(world));
   } else {
-    ASAN_UNPOISON_MEMORY_REGION(world.world().data, PixelBytes(world));
+    UnpoisonKeptMemory(world.world().data, PixelBytes(world));
   }
-#else
-  (void)world;
-  (void)poisoned;
-#endif
 }
 
 bool Fits(const PixelWorld& world, A_long width, A_long height, BitDepth depth) {
@@ -49,10 +34,13 @@ WorldPool::~WorldPool() {
 }
 
 std::unique_ptr<PixelWorld> WorldPool::Take(A_long width, A_long height, BitDepth depth, bool clear) {
-  for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
-    if (!Fits(**it, width, height, depth)) continue;
-    std::unique_ptr<PixelWorld> world = std::move(*it);
-    kept_.erase(std::next(it).base());
+  for (std::size_t at = kept_.size(); at-- > 0;) {
+    if (!Fits(*kept_[at], width, height, depth)) continue;
+    std::unique_ptr<PixelWorld> world = std::move(kept_[at]);
+    // Usually the most recently given, so nothing moves.
+    std::move(kept_.begin() + static_cast<std::ptrdiff_t>(at) + 1, kept_.end(),
+              kept_.begin() + static_cast<std::ptrdiff_t>(at));
+    kept_.pop_back();
     SetPoisoned(*world, false);
     if (clear && world->world().data != nullptr) std::memset(world->world().data, 0, PixelBytes(*world));
     return world;
