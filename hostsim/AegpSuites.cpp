@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Host.h"
+#include "HostCall.h"
 #include "SuiteTables.h"
 
 namespace hostsim {
@@ -19,7 +20,8 @@ A_Time Minus(const A_Time& a, const A_Time& b) {
 }
 
 // Checks a plug-in id that comes back; unknown ids are a misuse.
-bool CheckPluginId(Host& host, AEGP_PluginID id, TraceEntry& entry) {
+template <typename Entry>
+bool CheckPluginId(Host& host, AEGP_PluginID id, Entry& entry) {
   entry["plugin_id"] = id;
   if (host.KnowsPluginId(id)) return true;
   host.Misuse(entry, "unknown plug-in id");
@@ -34,248 +36,232 @@ nlohmann::ordered_json LayerJson(Host& host, AEGP_LayerH layer) {
 // A reference's serial number in the trace; null for one the host does not know.
 nlohmann::ordered_json IdOrNull(int id) { return id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id); }
 
-// Ends a call: stores the result in the entry, traces it and returns it.
-A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
-  entry["result"] = result;
-  host.Record(entry);
-  return result;
-}
-
 // ---- "AEGP Utility Suite" 7
 
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_RegisterWithAEGP");
-  if (entry.tracing()) entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
-  if (entry.tracing()) entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
-  if (plugin_id == nullptr) {
-    host->Misuse(entry, "null plug-in id pointer");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_RegisterWithAEGP")) {
-    return Finish(*host, entry, *injected);
-  }
-  *plugin_id = host->RegisterPlugin();
-  entry["plugin_id"] = *plugin_id;
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_RegisterWithAEGP", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (entry.tracing()) entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
+    if (entry.tracing()) entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
+    if (plugin_id == nullptr) {
+      host.Misuse(entry, "null plug-in id pointer");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_RegisterWithAEGP")) {
+      return Finish(host, entry, *injected);
+    }
+    *plugin_id = host.RegisterPlugin();
+    entry["plugin_id"] = *plugin_id;
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP PF Interface Suite" 1
 
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetEffectLayer");
-  if (!host->CheckEffectRef(effect_ref, entry) || layer == nullptr) {
-    if (layer == nullptr) host->Misuse(entry, "null output pointer");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetEffectLayer")) return Finish(*host, entry, *injected);
-  AEGP_LayerH found = host->EffectLayerHandle();
-  if (found == nullptr) return Finish(*host, entry, PF_Err_INVALID_INDEX);  // the scene has no such layer
-  *layer = found;
-  if (entry.tracing()) entry["layer"] = LayerJson(*host, found);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetEffectLayer", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (!host.CheckEffectRef(effect_ref, entry) || layer == nullptr) {
+      if (layer == nullptr) host.Misuse(entry, "null output pointer");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetEffectLayer")) return Finish(host, entry, *injected);
+    AEGP_LayerH found = host.EffectLayerHandle();
+    if (found == nullptr) return Finish(host, entry, PF_Err_INVALID_INDEX);  // the scene has no such layer
+    *layer = found;
+    if (entry.tracing()) entry["layer"] = LayerJson(host, found);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP_EffectRefH* effect) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetNewEffectForEffect");
-  const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
-  if (!host->CheckEffectRef(effect_ref, entry) || !plugin_ok || effect == nullptr) {
-    if (effect == nullptr) host->Misuse(entry, "null output pointer");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetNewEffectForEffect")) {
-    return Finish(*host, entry, *injected);
-  }
-  *effect = static_cast<AEGP_EffectRefH>(host->effect_refs().Issue(plugin_id));
-  if (entry.tracing()) entry["effect"] = host->effect_refs().Id(*effect);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetNewEffectForEffect", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
+    if (!host.CheckEffectRef(effect_ref, entry) || !plugin_ok || effect == nullptr) {
+      if (effect == nullptr) host.Misuse(entry, "null output pointer");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewEffectForEffect")) {
+      return Finish(host, entry, *injected);
+    }
+    *effect = static_cast<AEGP_EffectRefH>(host.effect_refs().Issue(plugin_id));
+    if (entry.tracing()) entry["effect"] = host.effect_refs().Id(*effect);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP Effect Suite" 2
 
 A_Err DisposeEffect(AEGP_EffectRefH effect) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_DisposeEffect");
-  if (entry.tracing()) entry["effect"] = IdOrNull(host->effect_refs().Id(effect));
-  if (!host->effect_refs().Dispose(effect)) {
-    host->Misuse(entry, "unknown effect reference");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  // The reference is gone even when the answer is a failure.
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_DisposeEffect")) return Finish(*host, entry, *injected);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_DisposeEffect", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (entry.tracing()) entry["effect"] = IdOrNull(host.effect_refs().Id(effect));
+    if (!host.effect_refs().Dispose(effect)) {
+      host.Misuse(entry, "unknown effect reference");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    // The reference is gone even when the answer is a failure.
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeEffect")) return Finish(host, entry, *injected);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP Stream Suite" 9
 
 A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect, PF_ParamIndex index,
                                 AEGP_StreamRefH* stream) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetNewEffectStreamByIndex");
-  const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
-  const int effect_id = host->effect_refs().Id(effect);
-  if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
-  entry["index"] = index;
-  if (effect_id == 0) host->Misuse(entry, "unknown effect reference");
-  if (stream == nullptr) host->Misuse(entry, "null output pointer");
-  if (!plugin_ok || effect_id == 0 || stream == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  // Before params setup the host knows the effect's five controls from its settings.
-  const A_long declared = host->declared_params().empty() ? 5 : static_cast<A_long>(host->declared_params().size());
-  if (index < 1 || index > declared) return Finish(*host, entry, PF_Err_INVALID_INDEX);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetNewEffectStreamByIndex")) {
-    return Finish(*host, entry, *injected);
-  }
-  *stream = static_cast<AEGP_StreamRefH>(host->stream_refs().Issue(Host::StreamRecord{index}));
-  if (entry.tracing()) entry["stream"] = host->stream_refs().Id(*stream);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetNewEffectStreamByIndex", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
+    const int effect_id = host.effect_refs().Id(effect);
+    if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
+    entry["index"] = index;
+    if (effect_id == 0) host.Misuse(entry, "unknown effect reference");
+    if (stream == nullptr) host.Misuse(entry, "null output pointer");
+    if (!plugin_ok || effect_id == 0 || stream == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    // Before params setup the host knows the effect's five controls from its settings.
+    const A_long declared = host.declared_params().empty() ? 5 : static_cast<A_long>(host.declared_params().size());
+    if (index < 1 || index > declared) return Finish(host, entry, PF_Err_INVALID_INDEX);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewEffectStreamByIndex")) {
+      return Finish(host, entry, *injected);
+    }
+    *stream = static_cast<AEGP_StreamRefH>(host.stream_refs().Issue(Host::StreamRecord{index}));
+    if (entry.tracing()) entry["stream"] = host.stream_refs().Id(*stream);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err DisposeStream(AEGP_StreamRefH stream) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_DisposeStream");
-  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
-  if (!host->stream_refs().Dispose(stream)) {
-    host->Misuse(entry, "unknown stream reference");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_DisposeStream")) return Finish(*host, entry, *injected);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_DisposeStream", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
+    if (!host.stream_refs().Dispose(stream)) {
+      host.Misuse(entry, "unknown stream reference");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeStream")) return Finish(host, entry, *injected);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LTimeMode time_mode,
                         const A_Time* time, A_Boolean pre_expression, AEGP_StreamValue2* value) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetNewStreamValue");
-  const bool plugin_ok = CheckPluginId(*host, plugin_id, entry);
-  Host::StreamRecord* record = host->stream_refs().Find(stream);
-  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
-  entry["time_mode"] = time_mode;
-  if (entry.tracing()) entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
-  entry["pre_expression"] = pre_expression;
-  if (record == nullptr) host->Misuse(entry, "unknown stream reference");
-  if (value == nullptr || time == nullptr) host->Misuse(entry, "null pointer argument");
-  if (!plugin_ok || record == nullptr || value == nullptr || time == nullptr) {
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetNewStreamValue")) {
-    return Finish(*host, entry, *injected);
-  }
-  // Parameter values do not vary over time in the modelled scene.
-  value->streamH = stream;
-  const PF_ParamDef def = host->ParamValue(record->index);
-  switch (def.param_type) {
-    case PF_Param_LAYER:
-      value->val.layer_id = host->settings().layer;
-      entry["layer_id"] = value->val.layer_id;
-      break;
-    case PF_Param_POPUP:
-      value->val.one_d = def.u.pd.value;
-      entry["one_d"] = value->val.one_d;
-      break;
-    case PF_Param_FIX_SLIDER:
-      value->val.one_d = def.u.fd.value / 65536.0;
-      entry["one_d"] = value->val.one_d;
-      break;
-    default:
-      value->val.one_d = def.u.fs_d.value;
-      entry["one_d"] = value->val.one_d;
-      break;
-  }
-  host->stream_values()[value] = Host::StreamValueRecord{stream};
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetNewStreamValue", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
+    Host::StreamRecord* record = host.stream_refs().Find(stream);
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
+    entry["time_mode"] = time_mode;
+    if (entry.tracing()) entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
+    entry["pre_expression"] = pre_expression;
+    if (record == nullptr) host.Misuse(entry, "unknown stream reference");
+    if (value == nullptr || time == nullptr) host.Misuse(entry, "null pointer argument");
+    if (!plugin_ok || record == nullptr || value == nullptr || time == nullptr) {
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewStreamValue")) {
+      return Finish(host, entry, *injected);
+    }
+    // Parameter values do not vary over time in the modelled scene.
+    value->streamH = stream;
+    const PF_ParamDef def = host.ParamValue(record->index);
+    switch (def.param_type) {
+      case PF_Param_LAYER:
+        value->val.layer_id = host.settings().layer;
+        entry["layer_id"] = value->val.layer_id;
+        break;
+      case PF_Param_POPUP:
+        value->val.one_d = def.u.pd.value;
+        entry["one_d"] = value->val.one_d;
+        break;
+      case PF_Param_FIX_SLIDER:
+        value->val.one_d = def.u.fd.value / 65536.0;
+        entry["one_d"] = value->val.one_d;
+        break;
+      default:
+        value->val.one_d = def.u.fs_d.value;
+        entry["one_d"] = value->val.one_d;
+        break;
+    }
+    host.stream_values()[value] = Host::StreamValueRecord{stream};
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_DisposeStreamValue");
-  if (value == nullptr) {
-    host->Misuse(entry, "null stream value");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  auto& values = host->stream_values();
-  auto found = values.find(value);
-  if (found == values.end()) {
-    // The record may have been copied since the host filled it: match by stream.
-    for (auto it = values.begin(); it != values.end(); ++it) {
-      if (value->streamH != nullptr && it->second.stream == value->streamH) {
-        found = it;
-        break;
+  return HostCall("AEGP_DisposeStreamValue", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (value == nullptr) {
+      host.Misuse(entry, "null stream value");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    auto& values = host.stream_values();
+    auto found = values.find(value);
+    if (found == values.end()) {
+      // The record may have been copied since the host filled it: match by stream.
+      for (auto it = values.begin(); it != values.end(); ++it) {
+        if (value->streamH != nullptr && it->second.stream == value->streamH) {
+          found = it;
+          break;
+        }
       }
     }
-  }
-  if (found == values.end()) {
-    if (value->streamH == nullptr) {
-      // A value the host never filled holds nothing; disposing of it is harmless.
-      entry["empty"] = true;
-      return Finish(*host, entry, PF_Err_NONE);
+    if (found == values.end()) {
+      if (value->streamH == nullptr) {
+        // A value the host never filled holds nothing; disposing of it is harmless.
+        entry["empty"] = true;
+        return Finish(host, entry, PF_Err_NONE);
+      }
+      host.Misuse(entry, "unknown stream value");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
     }
-    host->Misuse(entry, "unknown stream value");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(found->second.stream));
-  values.erase(found);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_DisposeStreamValue")) {
-    return Finish(*host, entry, *injected);
-  }
-  return Finish(*host, entry, PF_Err_NONE);
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(found->second.stream));
+    values.erase(found);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeStreamValue")) {
+      return Finish(host, entry, *injected);
+    }
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP Dynamic Stream Suite" 5
 
 A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag, A_Boolean undoable,
                            A_Boolean set) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_SetDynamicStreamFlag");
-  Host::StreamRecord* record = host->stream_refs().Find(stream);
-  if (entry.tracing()) entry["stream"] = IdOrNull(host->stream_refs().Id(stream));
-  if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
-  entry["flag"] = one_flag;
-  entry["undoable"] = undoable;
-  entry["set"] = set;
-  if (record == nullptr) {
-    host->Misuse(entry, "unknown stream reference");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_SetDynamicStreamFlag")) {
-    return Finish(*host, entry, *injected);
-  }
-  AEGP_DynStreamFlags& flags = host->mutable_stream_flags()[record->index];
-  flags = set ? (flags | one_flag) : (flags & ~one_flag);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_SetDynamicStreamFlag", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    Host::StreamRecord* record = host.stream_refs().Find(stream);
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
+    if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
+    entry["flag"] = one_flag;
+    entry["undoable"] = undoable;
+    entry["set"] = set;
+    if (record == nullptr) {
+      host.Misuse(entry, "unknown stream reference");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_SetDynamicStreamFlag")) {
+      return Finish(host, entry, *injected);
+    }
+    AEGP_DynStreamFlags& flags = host.mutable_stream_flags()[record->index];
+    flags = set ? (flags | one_flag) : (flags & ~one_flag);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP Comp Suite" 15
 
 A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetCompFramerate");
-  if (!host->IsCompHandle(comp)) host->Misuse(entry, "unknown composition handle");
-  if (fps == nullptr) host->Misuse(entry, "null output pointer");
-  if (!host->IsCompHandle(comp) || fps == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetCompFramerate")) {
-    return Finish(*host, entry, *injected);
-  }
-  *fps = host->composition().frame_rate;
-  entry["fps"] = *fps;
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetCompFramerate", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
+    if (fps == nullptr) host.Misuse(entry, "null output pointer");
+    if (!host.IsCompHandle(comp) || fps == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetCompFramerate")) {
+      return Finish(host, entry, *injected);
+    }
+    *fps = host.composition().frame_rate;
+    entry["fps"] = *fps;
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- "AEGP Layer Suite" 13
 
 // Common checks of a layer handle and an output pointer.
-const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, TraceEntry& entry) {
+template <typename Entry>
+const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, Entry& entry) {
   const LayerModel* model = host.FindLayer(layer);
   if (entry.tracing()) entry["layer"] = LayerJson(host, layer);
   if (model == nullptr) host.Misuse(entry, "unknown layer handle");
@@ -284,79 +270,74 @@ const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, Tra
 }
 
 A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetLayerParentComp");
-  if (CheckLayer(*host, layer, comp, entry) == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetLayerParentComp")) {
-    return Finish(*host, entry, *injected);
-  }
-  *comp = host->comp_handle();
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetLayerParentComp", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (CheckLayer(host, layer, comp, entry) == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerParentComp")) {
+      return Finish(host, entry, *injected);
+    }
+    *comp = host.comp_handle();
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err GetLayerInPoint(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* in_point) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetLayerInPoint");
-  entry["time_mode"] = time_mode;
-  const LayerModel* model = CheckLayer(*host, layer, in_point, entry);
-  if (model == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetLayerInPoint")) {
-    return Finish(*host, entry, *injected);
-  }
-  *in_point = time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
-  if (entry.tracing()) entry["in_point"] = TimeJson(*in_point);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetLayerInPoint", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["time_mode"] = time_mode;
+    const LayerModel* model = CheckLayer(host, layer, in_point, entry);
+    if (model == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerInPoint")) {
+      return Finish(host, entry, *injected);
+    }
+    *in_point = time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
+    if (entry.tracing()) entry["in_point"] = TimeJson(*in_point);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* duration) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetLayerDuration");
-  entry["time_mode"] = time_mode;
-  const LayerModel* model = CheckLayer(*host, layer, duration, entry);
-  if (model == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetLayerDuration")) {
-    return Finish(*host, entry, *injected);
-  }
-  // Layers are not time-stretched, so a duration is the same in both time modes.
-  *duration = model->duration;
-  if (entry.tracing()) entry["duration"] = TimeJson(*duration);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetLayerDuration", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["time_mode"] = time_mode;
+    const LayerModel* model = CheckLayer(host, layer, duration, entry);
+    if (model == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerDuration")) {
+      return Finish(host, entry, *injected);
+    }
+    // Layers are not time-stretched, so a duration is the same in both time modes.
+    *duration = model->duration;
+    if (entry.tracing()) entry["duration"] = TimeJson(*duration);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err ConvertCompToLayerTime(AEGP_LayerH layer, const A_Time* comp_time, A_Time* layer_time) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_ConvertCompToLayerTime");
-  if (entry.tracing()) entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
-  const LayerModel* model = CheckLayer(*host, layer, layer_time, entry);
-  if (comp_time == nullptr) host->Misuse(entry, "null composition time");
-  if (model == nullptr || comp_time == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_ConvertCompToLayerTime")) {
-    return Finish(*host, entry, *injected);
-  }
-  *layer_time = Minus(*comp_time, model->start);
-  if (entry.tracing()) entry["layer_time"] = TimeJson(*layer_time);
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_ConvertCompToLayerTime", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (entry.tracing()) entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
+    const LayerModel* model = CheckLayer(host, layer, layer_time, entry);
+    if (comp_time == nullptr) host.Misuse(entry, "null composition time");
+    if (model == nullptr || comp_time == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_ConvertCompToLayerTime")) {
+      return Finish(host, entry, *injected);
+    }
+    *layer_time = Minus(*comp_time, model->start);
+    if (entry.tracing()) entry["layer_time"] = TimeJson(*layer_time);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 A_Err GetLayerFromLayerID(AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("AEGP_GetLayerFromLayerID");
-  entry["id"] = id;
-  if (!host->IsCompHandle(comp)) host->Misuse(entry, "unknown composition handle");
-  if (layer == nullptr) host->Misuse(entry, "null output pointer");
-  if (!host->IsCompHandle(comp) || layer == nullptr) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (std::optional<PF_Err> injected = host->Injected("AEGP_GetLayerFromLayerID")) {
-    return Finish(*host, entry, *injected);
-  }
-  AEGP_LayerH found = host->LayerHandleById(id);
-  if (found == nullptr) return Finish(*host, entry, PF_Err_INVALID_INDEX);  // no layer with that id
-  *layer = found;
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("AEGP_GetLayerFromLayerID", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["id"] = id;
+    if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
+    if (layer == nullptr) host.Misuse(entry, "null output pointer");
+    if (!host.IsCompHandle(comp) || layer == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerFromLayerID")) {
+      return Finish(host, entry, *injected);
+    }
+    AEGP_LayerH found = host.LayerHandleById(id);
+    if (found == nullptr) return Finish(host, entry, PF_Err_INVALID_INDEX);  // no layer with that id
+    *layer = found;
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 template <typename Table>

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Host.h"
+#include "HostCall.h"
 #include "SuiteTables.h"
 
 namespace hostsim {
@@ -50,16 +51,13 @@ int FindOffered(const char* name, A_long version) {
   return -1;
 }
 
-// The function table of the suite at `offered`. The tables are made once;
-// every acquisition hands one out.
-const void* OfferedTable(int offered) {
-  static const std::array<const void*, kOfferedSuiteCount> tables = [] {
-    std::array<const void*, kOfferedSuiteCount> made{};
-    for (int index = 0; index < kOfferedSuiteCount; ++index) made[index] = kOffered[index].table();
-    return made;
-  }();
-  return tables[offered];
-}
+// The function tables of the offered suites, in kOffered's order, made
+// once; every acquisition hands one out.
+const std::array<const void*, kOfferedSuiteCount> kOfferedTables = [] {
+  std::array<const void*, kOfferedSuiteCount> made{};
+  for (int index = 0; index < kOfferedSuiteCount; ++index) made[index] = kOffered[index].table();
+  return made;
+}();
 
 nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? nlohmann::ordered_json(name) : nlohmann::ordered_json(); }
 
@@ -76,52 +74,46 @@ std::optional<SPErr> FaultedAcquisition(Host& host, const char* name, A_long ver
 }
 
 SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return kSuiteNotFoundError;
-  TraceEntry entry = host->CallEntry("AcquireSuite");
-  if (entry.tracing()) {
-    entry["name"] = NameOrNull(name);
-    entry["version"] = version;
-  }
-  SPErr result = kSPNoError;
-  std::optional<SPErr> faulted;
-  if (suite == nullptr) {
-    host->Misuse(entry, "null suite pointer");
-    result = kSuiteNotFoundError;
-  } else if (!host->faults().empty() && (faulted = FaultedAcquisition(*host, name, version, suite))) {
-    result = *faulted;
-  } else if (const int offered = FindOffered(name, version); offered >= 0) {
-    *suite = OfferedTable(offered);
-    ++host->suite_loans(offered);
-  } else {
-    result = kSuiteNotFoundError;
-  }
-  entry["result"] = result;
-  host->Record(entry);
-  return result;
+  return HostCall("AcquireSuite", kSuiteNotFoundError, [=](Host& host, auto& entry) {
+    if (entry.tracing()) {
+      entry["name"] = NameOrNull(name);
+      entry["version"] = version;
+    }
+    SPErr result = kSPNoError;
+    std::optional<SPErr> faulted;
+    if (suite == nullptr) {
+      host.Misuse(entry, "null suite pointer");
+      result = kSuiteNotFoundError;
+    } else if (!host.faults().empty() && (faulted = FaultedAcquisition(host, name, version, suite))) {
+      result = *faulted;
+    } else if (const int offered = FindOffered(name, version); offered >= 0) {
+      *suite = kOfferedTables[offered];
+      ++host.suite_loans(offered);
+    } else {
+      result = kSuiteNotFoundError;
+    }
+    return Finish(host, entry, result);
+  });
 }
 
 SPErr ReleaseSuite(const char* name, A_long version) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return kSuiteNotFoundError;
-  TraceEntry entry = host->CallEntry("ReleaseSuite");
-  if (entry.tracing()) {
-    entry["name"] = NameOrNull(name);
-    entry["version"] = version;
-  }
-  SPErr result = kSPNoError;
-  const int offered = FindOffered(name, version);
-  if (offered < 0 || host->suite_loans(offered) == 0) {
-    host->Misuse(entry, "suite released that is not held");
-    result = kSuiteNotFoundError;
-  } else {
-    // The suite is given back even when a fault is injected into the answer.
-    --host->suite_loans(offered);
-    if (std::optional<PF_Err> injected = host->Injected("ReleaseSuite")) result = *injected;
-  }
-  entry["result"] = result;
-  host->Record(entry);
-  return result;
+  return HostCall("ReleaseSuite", kSuiteNotFoundError, [=](Host& host, auto& entry) {
+    if (entry.tracing()) {
+      entry["name"] = NameOrNull(name);
+      entry["version"] = version;
+    }
+    SPErr result = kSPNoError;
+    const int offered = FindOffered(name, version);
+    if (offered < 0 || host.suite_loans(offered) == 0) {
+      host.Misuse(entry, "suite released that is not held");
+      result = kSuiteNotFoundError;
+    } else {
+      // The suite is given back even when a fault is injected into the answer.
+      --host.suite_loans(offered);
+      if (std::optional<PF_Err> injected = host.Injected("ReleaseSuite")) result = *injected;
+    }
+    return Finish(host, entry, result);
+  });
 }
 
 A_Boolean IsEqual(const char* token1, const char* token2) {

@@ -9,6 +9,7 @@
 
 #include "Callbacks.h"
 #include "Host.h"
+#include "HostCall.h"
 #include "pixels/ScalingCopy.h"
 
 namespace hostsim {
@@ -25,169 +26,161 @@ PF_Err HostFailureCode(const std::exception& failure) {
                                                                   : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
-A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
-  entry["result"] = result;
-  host.Record(entry);
-  return result;
-}
 
 // ---- Interaction callbacks
 
 PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("add_param");
-  entry["index"] = index;
-  if (def != nullptr) {
-    entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
-    entry["param_type"] = def->param_type;
-    entry["id"] = def->uu.id;
-    entry["flags"] = def->flags;
-  }
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (def == nullptr) {
-    host->Misuse(entry, "null parameter definition");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("add_param")) return Finish(*host, entry, *injected);
-  std::vector<PF_ParamDef>& declared = host->mutable_declared_params();
-  if (index == -1 || index == static_cast<PF_ParamIndex>(declared.size()) + 1) {
-    declared.push_back(*def);
-  } else {
-    return Finish(*host, entry, PF_Err_INVALID_INDEX);  // only appending is modelled
-  }
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("add_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["index"] = index;
+    if (def != nullptr) {
+      entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
+      entry["param_type"] = def->param_type;
+      entry["id"] = def->uu.id;
+      entry["flags"] = def->flags;
+    }
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (def == nullptr) {
+      host.Misuse(entry, "null parameter definition");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("add_param")) return Finish(host, entry, *injected);
+    std::vector<PF_ParamDef>& declared = host.mutable_declared_params();
+    if (index == -1 || index == static_cast<PF_ParamIndex>(declared.size()) + 1) {
+      declared.push_back(*def);
+    } else {
+      return Finish(host, entry, PF_Err_INVALID_INDEX);  // only appending is modelled
+    }
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                      A_u_long time_scale, PF_ParamDef* param) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkout_param");
-  entry["index"] = index;
-  entry["time"] = what_time;
-  entry["time_step"] = time_step;
-  entry["time_scale"] = time_scale;
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (param == nullptr) {
-    host->Misuse(entry, "null parameter record");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (index < 1 || index > 5) return Finish(*host, entry, PF_Err_INVALID_INDEX);
-  if (time_scale == 0) {
-    host->Misuse(entry, "time scale 0");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (host->checked_out_params().count(param) != 0) {
-    host->Misuse(entry, "parameter record already holds a checkout");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("checkout_param")) return Finish(*host, entry, *injected);
+  return HostCall("checkout_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["index"] = index;
+    entry["time"] = what_time;
+    entry["time_step"] = time_step;
+    entry["time_scale"] = time_scale;
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (param == nullptr) {
+      host.Misuse(entry, "null parameter record");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (index < 1 || index > 5) return Finish(host, entry, PF_Err_INVALID_INDEX);
+    if (time_scale == 0) {
+      host.Misuse(entry, "time scale 0");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (host.checked_out_params().count(param) != 0) {
+      host.Misuse(entry, "parameter record already holds a checkout");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("checkout_param")) return Finish(host, entry, *injected);
 
-  Host::CheckedOutParam checkout;
-  checkout.index = index;
-  host->WriteParamValue(index, param);
-  if (param->param_type == PF_Param_LAYER) {
-    entry["layer"] = nullptr;
-    entry["frame"] = nullptr;
-    const A_long chosen_id = host->settings().layer;
-    const LayerModel* chosen = chosen_id != 0 ? host->FindLayerById(chosen_id) : nullptr;
-    if (chosen != nullptr) {
-      entry["layer"] = chosen_id;
-      // Effect-layer time to composition time: the effect layer's own time 0
-      // sits at its start in the composition.
-      const LayerModel* effect_layer = host->FindLayerById(host->settings().on_layer);
-      const double effect_start =
-          effect_layer != nullptr && effect_layer->start.scale != 0
-              ? static_cast<double>(effect_layer->start.value) / effect_layer->start.scale
-              : 0.0;
-      const double comp_seconds = static_cast<double>(what_time) / time_scale + effect_start;
-      A_long frame_index = 0;
-      try {
-        checkout.frame = host->RenderLayerFrame(*chosen, comp_seconds, &frame_index);
-      } catch (const std::exception& failure) {
-        // The host's own failure (unreadable footage, no memory) never
-        // crosses into the effect: it becomes the callback's error code.
-        entry["host_failure"] = failure.what();
-        return Finish(*host, entry, HostFailureCode(failure));
+    Host::CheckedOutParam checkout;
+    checkout.index = index;
+    host.WriteParamValue(index, param);
+    if (param->param_type == PF_Param_LAYER) {
+      entry["layer"] = nullptr;
+      entry["frame"] = nullptr;
+      const A_long chosen_id = host.settings().layer;
+      const LayerModel* chosen = chosen_id != 0 ? host.FindLayerById(chosen_id) : nullptr;
+      if (chosen != nullptr) {
+        entry["layer"] = chosen_id;
+        // Effect-layer time to composition time: the effect layer's own time 0
+        // sits at its start in the composition.
+        const LayerModel* effect_layer = host.FindLayerById(host.settings().on_layer);
+        const double effect_start =
+            effect_layer != nullptr && effect_layer->start.scale != 0
+                ? static_cast<double>(effect_layer->start.value) / effect_layer->start.scale
+                : 0.0;
+        const double comp_seconds = static_cast<double>(what_time) / time_scale + effect_start;
+        A_long frame_index = 0;
+        try {
+          checkout.frame = host.RenderLayerFrame(*chosen, comp_seconds, &frame_index);
+        } catch (const std::exception& failure) {
+          // The host's own failure (unreadable footage, no memory) never
+          // crosses into the effect: it becomes the callback's error code.
+          entry["host_failure"] = failure.what();
+          return Finish(host, entry, HostFailureCode(failure));
+        }
+        if (checkout.frame) {
+          entry["frame"] = frame_index;
+          param->u.ld = checkout.frame->world();
+        }
       }
-      if (checkout.frame) {
-        entry["frame"] = frame_index;
-        param->u.ld = checkout.frame->world();
+    } else {
+      switch (param->param_type) {
+        case PF_Param_POPUP: entry["value"] = param->u.pd.value; break;
+        case PF_Param_FIX_SLIDER: entry["value"] = param->u.fd.value; break;
+        case PF_Param_FLOAT_SLIDER: entry["value"] = param->u.fs_d.value; break;
+        default: break;
       }
     }
-  } else {
-    switch (param->param_type) {
-      case PF_Param_POPUP: entry["value"] = param->u.pd.value; break;
-      case PF_Param_FIX_SLIDER: entry["value"] = param->u.fd.value; break;
-      case PF_Param_FLOAT_SLIDER: entry["value"] = param->u.fs_d.value; break;
-      default: break;
-    }
-  }
-  host->checked_out_params().emplace_new(param, std::move(checkout));
-  return Finish(*host, entry, PF_Err_NONE);
+    host.checked_out_params().emplace_new(param, std::move(checkout));
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkin_param");
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (param == nullptr) {
-    host->Misuse(entry, "null parameter record");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  auto& checked_out = host->checked_out_params();
-  auto found = checked_out.find(param);
-  if (found == checked_out.end() && param->param_type == PF_Param_LAYER && param->u.ld.data != nullptr) {
-    // A copy of the record: recognise it by the pixels it carries.
-    for (auto it = checked_out.begin(); it != checked_out.end(); ++it) {
-      if (it->second.frame && it->second.frame->world().data == param->u.ld.data) {
-        found = it;
-        break;
+  return HostCall("checkin_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (param == nullptr) {
+      host.Misuse(entry, "null parameter record");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    auto& checked_out = host.checked_out_params();
+    auto found = checked_out.find(param);
+    if (found == checked_out.end() && param->param_type == PF_Param_LAYER && param->u.ld.data != nullptr) {
+      // A copy of the record: recognise it by the pixels it carries.
+      for (auto it = checked_out.begin(); it != checked_out.end(); ++it) {
+        if (it->second.frame && it->second.frame->world().data == param->u.ld.data) {
+          found = it;
+          break;
+        }
       }
     }
-  }
-  if (found == checked_out.end()) {
-    host->Misuse(entry, "parameter record was not checked out");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  entry["index"] = found->second.index;
-  host->RecycleWorld(std::move(found->second.frame));
-  checked_out.erase(found);
-  if (std::optional<PF_Err> injected = host->Injected("checkin_param")) return Finish(*host, entry, *injected);
-  return Finish(*host, entry, PF_Err_NONE);
+    if (found == checked_out.end()) {
+      host.Misuse(entry, "parameter record was not checked out");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    entry["index"] = found->second.index;
+    host.RecycleWorld(std::move(found->second.frame));
+    checked_out.erase(found);
+    if (std::optional<PF_Err> injected = host.Injected("checkin_param")) return Finish(host, entry, *injected);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 // ---- Utility callbacks
 
 PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("copy");
-  if (entry.tracing()) entry["src_rect"] = RectJson(src_r);
-  if (entry.tracing()) entry["dst_rect"] = RectJson(dst_r);
-  if (entry.tracing() && src != nullptr) entry["src_size"] = nlohmann::ordered_json::array({src->width, src->height});
-  if (entry.tracing() && dst != nullptr) entry["dst_size"] = nlohmann::ordered_json::array({dst->width, dst->height});
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (src == nullptr || dst == nullptr) {
-    host->Misuse(entry, "null world");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (!host->IsLentWorld(src) || !host->IsLentWorld(dst)) {
-    host->Misuse(entry, "world the host did not lend for this command");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("copy")) return Finish(*host, entry, *injected);
-  if (host->skips_pixels()) return Finish(*host, entry, PF_Err_NONE);
-  return Finish(*host, entry, ScalingCopy(*src, *dst, src_r, dst_r));
+  return HostCall("copy", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (entry.tracing()) entry["src_rect"] = RectJson(src_r);
+    if (entry.tracing()) entry["dst_rect"] = RectJson(dst_r);
+    if (entry.tracing() && src != nullptr) entry["src_size"] = nlohmann::ordered_json::array({src->width, src->height});
+    if (entry.tracing() && dst != nullptr) entry["dst_size"] = nlohmann::ordered_json::array({dst->width, dst->height});
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (src == nullptr || dst == nullptr) {
+      host.Misuse(entry, "null world");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (!host.IsLentWorld(src) || !host.IsLentWorld(dst)) {
+      host.Misuse(entry, "world the host did not lend for this command");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("copy")) return Finish(host, entry, *injected);
+    if (host.skips_pixels()) return Finish(host, entry, PF_Err_NONE);
+    return Finish(host, entry, ScalingCopy(*src, *dst, src_r, dst_r));
+  });
 }
 
 // Formats into an effect's message buffer; the host's buffers for these
 // messages are PF_MAX_EFFECT_MSG_LEN + 1 bytes, so the text is cut there.
+// Both work with no command running too, when there is no host to trace them.
 A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   Host* host = CurrentHost();
-  TraceEntry entry = host->CallEntry("ansi.sprintf");
+  TraceEntry entry(host != nullptr && host->trace().enabled(), "ansi.sprintf");
   if (entry.tracing()) entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
   A_long result = 0;
   if (buffer == nullptr || format == nullptr) {
@@ -211,7 +204,7 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
 // PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
 A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
   Host* host = CurrentHost();
-  TraceEntry entry = host->CallEntry("ansi.strcpy");
+  TraceEntry entry(host != nullptr && host->trace().enabled(), "ansi.strcpy");
   if (dest == nullptr || src == nullptr) {
     if (host != nullptr) {
       host->Misuse(entry, "null destination or source");

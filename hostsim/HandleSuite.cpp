@@ -1,6 +1,7 @@
 // "PF Handle Suite" 2: host memory for the effect's global and pre-render data.
 
 #include "Host.h"
+#include "HostCall.h"
 #include "SuiteTables.h"
 
 namespace hostsim {
@@ -13,63 +14,58 @@ nlohmann::ordered_json HandleId(Host& host, PF_Handle handle) {
 }
 
 PF_Handle NewHandle(A_u_longlong size) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return nullptr;
-  TraceEntry entry = host->CallEntry("host_new_handle");
-  entry["size"] = size;
-  PF_Handle handle = nullptr;
-  if (!host->Injected("host_new_handle")) handle = host->handles().New(static_cast<std::size_t>(size));
-  if (entry.tracing()) entry["result"] = HandleId(*host, handle);
-  host->Record(entry);
-  return handle;
+  return HostCall("host_new_handle", nullptr, [=](Host& host, auto& entry) -> PF_Handle {
+    entry["size"] = size;
+    PF_Handle handle = nullptr;
+    if (!host.Injected("host_new_handle")) handle = host.handles().New(static_cast<std::size_t>(size));
+    if (entry.tracing()) entry["result"] = HandleId(host, handle);
+    host.Record(entry);
+    return handle;
+  });
 }
 
 void* LockHandle(PF_Handle handle) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return nullptr;
-  TraceEntry entry = host->CallEntry("host_lock_handle");
-  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
-  void* bytes = nullptr;
-  if (!host->handles().Contains(handle)) {
-    host->Misuse(entry, "unknown handle");
-  } else if (!host->Injected("host_lock_handle")) {
-    host->handles().Lock(handle, &bytes);
-  }
-  entry["result"] = bytes != nullptr;
-  host->Record(entry);
-  return bytes;
+  return HostCall("host_lock_handle", nullptr, [=](Host& host, auto& entry) -> void* {
+    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+    void* bytes = nullptr;
+    if (!host.handles().Contains(handle)) {
+      host.Misuse(entry, "unknown handle");
+    } else if (!host.Injected("host_lock_handle")) {
+      host.handles().Lock(handle, &bytes);
+    }
+    entry["result"] = bytes != nullptr;
+    host.Record(entry);
+    return bytes;
+  });
 }
 
 void UnlockHandle(PF_Handle handle) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return;
-  TraceEntry entry = host->CallEntry("host_unlock_handle");
-  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
-  if (!host->handles().Unlock(handle)) host->Misuse(entry, "unknown handle");
-  entry["result"] = nullptr;
-  host->Record(entry);
+  HostCall("host_unlock_handle", [=](Host& host, auto& entry) {
+    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+    if (!host.handles().Unlock(handle)) host.Misuse(entry, "unknown handle");
+    entry["result"] = nullptr;
+    host.Record(entry);
+  });
 }
 
 void DisposeHandle(PF_Handle handle) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return;
-  TraceEntry entry = host->CallEntry("host_dispose_handle");
-  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
-  if (!host->handles().Dispose(handle)) host->Misuse(entry, "unknown handle");
-  entry["result"] = nullptr;
-  host->Record(entry);
+  HostCall("host_dispose_handle", [=](Host& host, auto& entry) {
+    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+    if (!host.handles().Dispose(handle)) host.Misuse(entry, "unknown handle");
+    entry["result"] = nullptr;
+    host.Record(entry);
+  });
 }
 
 A_u_longlong GetHandleSize(PF_Handle handle) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return 0;
-  TraceEntry entry = host->CallEntry("host_get_handle_size");
-  if (entry.tracing()) entry["handle"] = HandleId(*host, handle);
-  std::size_t size = 0;
-  if (!host->handles().Size(handle, &size)) host->Misuse(entry, "unknown handle");
-  entry["result"] = size;
-  host->Record(entry);
-  return size;
+  return HostCall("host_get_handle_size", 0, [=](Host& host, auto& entry) -> A_u_longlong {
+    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+    std::size_t size = 0;
+    if (!host.handles().Size(handle, &size)) host.Misuse(entry, "unknown handle");
+    entry["result"] = size;
+    host.Record(entry);
+    return size;
+  });
 }
 
 const PF_HandleSuite2 kHandleSuite = {NewHandle, LockHandle, UnlockHandle, DisposeHandle, GetHandleSize};

@@ -263,9 +263,8 @@ void Host::Misuse(TraceEntry& entry, std::string_view what) {
   entry["error"] = std::move(text);
 }
 
-bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
-  Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
-  return false;
+void Host::Misuse(UntracedEntry entry, std::string_view what) {
+  errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
 }
 
 AEGP_LayerH Host::LayerHandle(std::size_t index) const {

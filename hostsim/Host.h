@@ -175,16 +175,19 @@ class Host {
   void Record(TraceEntry& entry) {
     if (std::unique_ptr<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
   }
+  void Record(UntracedEntry&) {}
   // Notes a misuse in the entry and in errors(). Out of line and marked
   // cold: the checked calls keep their common path short.
   [[gnu::cold]] void Misuse(TraceEntry& entry, std::string_view what);
+  [[gnu::cold]] void Misuse(UntracedEntry entry, std::string_view what);
   // The injected failure for this call, if any.
   std::optional<PF_Err> Injected(const char* call) {
     return faults_.empty() ? std::nullopt : faults_.OnCall(call);
   }
   // Checks the effect reference a callback received. Nearly every call
   // asks, so the expected answer is inline.
-  bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
+  template <typename Entry>
+  bool CheckEffectRef(PF_ProgPtr effect_ref, Entry& entry) {
     return effect_ref == effect_ref_ || RefuseEffectRef(effect_ref, entry);
   }
 
@@ -257,7 +260,11 @@ class Host {
   // Where the handle is among the pre-render handles held, or their count.
   std::size_t PreRenderHandleAt(PF_Handle handle) const;
   // Notes a null or foreign effect reference; always false.
-  bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
+  template <typename Entry>
+  [[gnu::cold, gnu::noinline]] bool RefuseEffectRef(PF_ProgPtr effect_ref, Entry& entry) {
+    Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
+    return false;
+  }
   // What the module holds, as plain numbers: taken after every command, so
   // it costs a few loads, and named suites are looked up only when a
   // Holdings record is asked for.

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Host.h"
+#include "HostCall.h"
 #include "SmartRenderCallbacks.h"
 
 namespace hostsim {
@@ -15,136 +16,127 @@ nlohmann::ordered_json RectJson(const PF_LRect& rect) {
   return nlohmann::ordered_json::array({rect.left, rect.top, rect.right, rect.bottom});
 }
 
-A_Err Finish(Host& host, TraceEntry& entry, A_Err result) {
-  entry["result"] = result;
-  host.Record(entry);
-  return result;
-}
 
 PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest* req,
                      A_long what_time, A_long time_step, A_u_long time_scale, PF_CheckoutResult* checkout_result) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkout_layer");
-  entry["index"] = index;
-  entry["checkout_id"] = checkout_id;
-  if (entry.tracing()) entry["rect"] = req != nullptr ? RectJson(req->rect) : nlohmann::ordered_json();
-  if (entry.tracing()) entry["preserve_rgb_of_zero_alpha"] = req != nullptr ? nlohmann::ordered_json(req->preserve_rgb_of_zero_alpha) : nullptr;
-  if (req != nullptr) {
-    entry["field"] = req->field;
-    entry["channel_mask"] = req->channel_mask;
-  }
-  entry["time"] = what_time;
-  entry["time_step"] = time_step;
-  entry["time_scale"] = time_scale;
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (req == nullptr || checkout_result == nullptr) {
-    host->Misuse(entry, "null request or result");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  // Only the effect's own input is modelled as a layer that can be declared here.
-  if (index != 0) return Finish(*host, entry, PF_Err_INVALID_INDEX);
-  if (std::optional<PF_Err> injected = host->Injected("checkout_layer")) return Finish(*host, entry, *injected);
+  return HostCall("checkout_layer", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["index"] = index;
+    entry["checkout_id"] = checkout_id;
+    if (entry.tracing()) entry["rect"] = req != nullptr ? RectJson(req->rect) : nlohmann::ordered_json();
+    if (entry.tracing()) entry["preserve_rgb_of_zero_alpha"] = req != nullptr ? nlohmann::ordered_json(req->preserve_rgb_of_zero_alpha) : nullptr;
+    if (req != nullptr) {
+      entry["field"] = req->field;
+      entry["channel_mask"] = req->channel_mask;
+    }
+    entry["time"] = what_time;
+    entry["time_step"] = time_step;
+    entry["time_scale"] = time_scale;
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (req == nullptr || checkout_result == nullptr) {
+      host.Misuse(entry, "null request or result");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    // Only the effect's own input is modelled as a layer that can be declared here.
+    if (index != 0) return Finish(host, entry, PF_Err_INVALID_INDEX);
+    if (std::optional<PF_Err> injected = host.Injected("checkout_layer")) return Finish(host, entry, *injected);
 
-  const auto [width, height] = host->input_size();
-  PF_LRect clipped = req->rect;
-  clipped.left = std::clamp<A_long>(clipped.left, 0, width);
-  clipped.right = std::clamp<A_long>(clipped.right, 0, width);
-  clipped.top = std::clamp<A_long>(clipped.top, 0, height);
-  clipped.bottom = std::clamp<A_long>(clipped.bottom, 0, height);
-  checkout_result->result_rect = clipped;
-  checkout_result->max_result_rect = clipped;
-  checkout_result->par = PF_RationalScale{1, 1};
-  checkout_result->ref_width = width;
-  checkout_result->ref_height = height;
-  if (entry.tracing()) entry["result_rect"] = RectJson(clipped);
+    const auto [width, height] = host.input_size();
+    PF_LRect clipped = req->rect;
+    clipped.left = std::clamp<A_long>(clipped.left, 0, width);
+    clipped.right = std::clamp<A_long>(clipped.right, 0, width);
+    clipped.top = std::clamp<A_long>(clipped.top, 0, height);
+    clipped.bottom = std::clamp<A_long>(clipped.bottom, 0, height);
+    checkout_result->result_rect = clipped;
+    checkout_result->max_result_rect = clipped;
+    checkout_result->par = PF_RationalScale{1, 1};
+    checkout_result->ref_width = width;
+    checkout_result->ref_height = height;
+    if (entry.tracing()) entry["result_rect"] = RectJson(clipped);
 
-  LayerRequest request;
-  request.index = index;
-  request.checkout_id = checkout_id;
-  request.request = *req;
-  request.what_time = what_time;
-  request.time_step = time_step;
-  request.time_scale = time_scale;
-  host->mutable_layer_requests().push_back(request);
-  return Finish(*host, entry, PF_Err_NONE);
+    LayerRequest request;
+    request.index = index;
+    request.checkout_id = checkout_id;
+    request.request = *req;
+    request.what_time = what_time;
+    request.time_step = time_step;
+    request.time_scale = time_scale;
+    host.mutable_layer_requests().push_back(request);
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkout_layer_pixels");
-  entry["checkout_id"] = checkout_id;
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (pixels == nullptr) {
-    host->Misuse(entry, "null output pointer");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  const auto& requests = host->layer_requests();
-  const bool declared = std::any_of(requests.begin(), requests.end(),
-                                    [&](const LayerRequest& r) { return r.checkout_id == checkout_id; });
-  if (!declared) {
-    host->Misuse(entry, "checkout id not declared in pre-render");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("checkout_layer_pixels")) {
-    return Finish(*host, entry, *injected);
-  }
-  std::unique_ptr<PixelWorld>& lent = host->checked_out_layer_pixels()[checkout_id];
-  if (!lent) {
-    try {
-      lent = host->RenderInputFrame();
-    } catch (const std::exception& failure) {
-      host->checked_out_layer_pixels().erase(checkout_id);
-      entry["host_failure"] = failure.what();
-      const bool no_memory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
-      return Finish(*host, entry, no_memory ? PF_Err_OUT_OF_MEMORY : PF_Err_INTERNAL_STRUCT_DAMAGED);
+  return HostCall("checkout_layer_pixels", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["checkout_id"] = checkout_id;
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (pixels == nullptr) {
+      host.Misuse(entry, "null output pointer");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
     }
-  }
-  *pixels = &lent->world();
-  if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({lent->width(), lent->height()});
-  return Finish(*host, entry, PF_Err_NONE);
+    const auto& requests = host.layer_requests();
+    const bool declared = std::any_of(requests.begin(), requests.end(),
+                                      [&](const LayerRequest& r) { return r.checkout_id == checkout_id; });
+    if (!declared) {
+      host.Misuse(entry, "checkout id not declared in pre-render");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("checkout_layer_pixels")) {
+      return Finish(host, entry, *injected);
+    }
+    std::unique_ptr<PixelWorld>& lent = host.checked_out_layer_pixels()[checkout_id];
+    if (!lent) {
+      try {
+        lent = host.RenderInputFrame();
+      } catch (const std::exception& failure) {
+        host.checked_out_layer_pixels().erase(checkout_id);
+        entry["host_failure"] = failure.what();
+        const bool no_memory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
+        return Finish(host, entry, no_memory ? PF_Err_OUT_OF_MEMORY : PF_Err_INTERNAL_STRUCT_DAMAGED);
+      }
+    }
+    *pixels = &lent->world();
+    if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({lent->width(), lent->height()});
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkin_layer_pixels");
-  entry["checkout_id"] = checkout_id;
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  auto& checked_out = host->checked_out_layer_pixels();
-  auto found = checked_out.find(checkout_id);
-  if (found == checked_out.end()) {
-    host->Misuse(entry, "layer pixels not checked out");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  host->RecycleWorld(std::move(found->second));
-  checked_out.erase(found);
-  if (std::optional<PF_Err> injected = host->Injected("checkin_layer_pixels")) {
-    return Finish(*host, entry, *injected);
-  }
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("checkin_layer_pixels", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    entry["checkout_id"] = checkout_id;
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    auto& checked_out = host.checked_out_layer_pixels();
+    auto found = checked_out.find(checkout_id);
+    if (found == checked_out.end()) {
+      host.Misuse(entry, "layer pixels not checked out");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    host.RecycleWorld(std::move(found->second));
+    checked_out.erase(found);
+    if (std::optional<PF_Err> injected = host.Injected("checkin_layer_pixels")) {
+      return Finish(host, entry, *injected);
+    }
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
-  Host* host = CurrentHost();
-  if (host == nullptr) return PF_Err_INVALID_CALLBACK;
-  TraceEntry entry = host->CallEntry("checkout_output");
-  if (!host->CheckEffectRef(effect_ref, entry)) return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  if (output == nullptr) {
-    host->Misuse(entry, "null output pointer");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  PixelWorld* world = host->pending_output_world();
-  if (world == nullptr) {
-    host->Misuse(entry, "no render pass is running");
-    return Finish(*host, entry, PF_Err_BAD_CALLBACK_PARAM);
-  }
-  if (std::optional<PF_Err> injected = host->Injected("checkout_output")) return Finish(*host, entry, *injected);
-  *output = &world->world();
-  host->set_output_checked_out(true);
-  if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({world->width(), world->height()});
-  return Finish(*host, entry, PF_Err_NONE);
+  return HostCall("checkout_output", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (output == nullptr) {
+      host.Misuse(entry, "null output pointer");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    PixelWorld* world = host.pending_output_world();
+    if (world == nullptr) {
+      host.Misuse(entry, "no render pass is running");
+      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    }
+    if (std::optional<PF_Err> injected = host.Injected("checkout_output")) return Finish(host, entry, *injected);
+    *output = &world->world();
+    host.set_output_checked_out(true);
+    if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({world->width(), world->height()});
+    return Finish(host, entry, PF_Err_NONE);
+  });
 }
 
 }  // namespace

@@ -46,4 +46,27 @@ class TraceEntry {
   std::unique_ptr<nlohmann::ordered_json> json_;
 };
 
+// The entry of a call made with tracing off. It has TraceEntry's interface
+// and records nothing, so a host function written once against either kind
+// compiles, for untraced calls, to the call's own work alone: no field
+// assignment, test or JSON code is left in it (see HostCall.h).
+class UntracedEntry {
+ public:
+  struct Field {
+    template <typename T>
+    Field& operator=(T&&) {
+      return *this;
+    }
+  };
+
+  explicit UntracedEntry(const char* call) : call_(call) {}
+
+  Field operator[](const char*) { return Field(); }
+  static constexpr bool tracing() { return false; }
+  const char* call() const { return call_; }
+
+ private:
+  const char* call_;
+};
+
 }  // namespace hostsim

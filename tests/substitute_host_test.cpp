@@ -10,6 +10,7 @@
 #include "EffectFixture.h"
 #include "Downsampled.h"
 #include "SuiteTables.h"
+#include "pixel_test_util.h"
 
 namespace tovane_test {
 namespace {
@@ -170,6 +171,23 @@ TEST(StringCallbackTest, FormattingAndNameCopyingStopAtTheHostsBufferSizes) {
   EXPECT_TRUE(host.trace().Calls("ansi.strcpy").at(0)["truncated"].get<bool>());
 }
 
+// A module may format a message on a thread of its own, outside any command.
+TEST(StringCallbackTest, WithNoCommandRunningTheyStillFormatAndCopy) {
+  Host host(EffectModule());
+  PF_InData in_data;
+  {
+    auto current = host.MakeCurrent();
+    in_data = host.NewInData(0);
+  }
+  char message[PF_MAX_EFFECT_MSG_LEN + 1];
+  EXPECT_EQ(in_data.utils->ansi.sprintf(message, "%d frames", 12), 9);
+  EXPECT_STREQ(message, "12 frames");
+  char name[PF_MAX_EFFECT_PARAM_NAME_LEN + 1];
+  EXPECT_EQ(in_data.utils->ansi.strcpy(name, "Layer"), name);
+  EXPECT_STREQ(name, "Layer");
+  EXPECT_TRUE(host.trace().entries().empty());
+}
+
 // ---- Rendering side
 
 class RenderServiceTest : public EffectTest {
@@ -312,6 +330,30 @@ TEST_F(RenderServiceTest, TracingOffRecordsNothingButStillNoticesMisuse) {
   auto current = host_.MakeCurrent();
   hostsim::BasicSuiteTable()->ReleaseSuite("AEGP Comp Suite", 15);
   EXPECT_EQ(host_.errors().size(), 1u);
+}
+
+// Every host function is compiled once for traced and once for untraced
+// calls; both must answer alike, failures included.
+TEST_F(RenderServiceTest, UntracedCallsAnswerAsTracedOnes) {
+  host_.SetDownsample({1, 4}, {1, 4});
+  const hostsim::FrameResult traced = session_.RenderFrame(90);
+  ASSERT_EQ(traced.error(), PF_Err_NONE);
+  ASSERT_NE(traced.output, nullptr);
+  const std::string traced_held = host_.held_after_last_command().Describe();
+  host_.faults().FailCall("checkout_layer_pixels", hostsim::FaultPlan::kEveryCall, PF_Err_OUT_OF_MEMORY);
+  const PF_Err traced_failure = session_.RenderFrame(90).error();
+  host_.faults().Clear();
+
+  host_.trace().set_enabled(false);
+  const hostsim::FrameResult untraced = session_.RenderFrame(90);
+  ASSERT_EQ(untraced.error(), PF_Err_NONE);
+  ASSERT_NE(untraced.output, nullptr);
+  EXPECT_EQ(hostsim::testing::FirstDifference(*traced.output, *untraced.output), "");
+  EXPECT_EQ(host_.held_after_last_command().Describe(), traced_held);
+  host_.faults().FailCall("checkout_layer_pixels", hostsim::FaultPlan::kEveryCall, PF_Err_OUT_OF_MEMORY);
+  EXPECT_EQ(session_.RenderFrame(90).error(), traced_failure);
+  EXPECT_NE(traced_failure, PF_Err_NONE);
+  EXPECT_TRUE(NoMisuse(host_));
 }
 
 TEST_F(RenderServiceTest, SkippingPixelsKeepsEveryCallButMovesNoPixels) {
