@@ -33,6 +33,8 @@ Result HostCall(const char* call, typename NotDeduced<Result>::type no_host, Bod
   Host* host = CurrentHost();
   if (host == nullptr) return no_host;
   if (host->trace().enabled()) {
+    // A copy made here: only the traced call needs the body in memory, and
+    // the untraced one keeps its captures in registers.
     Body traced = body;
     return TracedHostCall(*host, call, traced);
   }
