@@ -108,7 +108,8 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_SMART_PRE_RENDER) layer_requests_.clear();
 
   PF_Err result = PF_Err_NONE;
-  std::string escaped;
+  const char* escaped = nullptr;  // what escaped the entry point, if anything did
+  std::string escaped_text;
   {
     CurrentHostScope current(this);
     // A real host would crash or abort here; noting it lets a test or the
@@ -116,23 +117,14 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
     try {
       result = module_.entry_point()(cmd, in_data, out_data, params, output, extra);
     } catch (const std::exception& exception) {
-      escaped = exception.what();
+      escaped_text = exception.what();
+      escaped = escaped_text.c_str();
     } catch (...) {
       escaped = "an exception of unknown type";
     }
   }
-  std::string error;
-  if (!escaped.empty()) {
-    result = PF_Err_INTERNAL_STRUCT_DAMAGED;
-    error = "exception escaped the entry point: " + escaped;
-    errors_.push_back("EntryPointFunc: " + error);
-  }
-  if (trace_.enabled()) {
-    nlohmann::ordered_json command{{"command", cmd}};
-    if (!error.empty()) command["error"] = error;
-    command["result"] = result;
-    trace_.Add(std::move(command));
-  }
+  if (escaped != nullptr) result = PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (escaped != nullptr || trace_.enabled()) RecordCommand(cmd, result, escaped);
 
   // The host keeps what the effect left for it.
   if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
@@ -149,6 +141,20 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   CountHoldings(&counts_after_last_command_);
   ReclaimCommandLoans();
   return result;
+}
+
+void Host::RecordCommand(PF_Cmd cmd, PF_Err result, const char* escaped) {
+  std::string error;
+  if (escaped != nullptr) {
+    error = std::string("exception escaped the entry point: ") + escaped;
+    errors_.push_back("EntryPointFunc: " + error);
+  }
+  if (trace_.enabled()) {
+    nlohmann::ordered_json command{{"command", cmd}};
+    if (!error.empty()) command["error"] = error;
+    command["result"] = result;
+    trace_.Add(std::move(command));
+  }
 }
 
 void Host::ReclaimCommandLoans() {
@@ -265,6 +271,24 @@ void Host::Misuse(TraceEntry& entry, std::string_view what) {
 
 void Host::Misuse(UntracedEntry entry, std::string_view what) {
   errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
+}
+
+namespace {
+
+const char* EffectRefMisuse(PF_ProgPtr effect_ref) {
+  return effect_ref == nullptr ? "null effect reference" : "foreign effect reference";
+}
+
+}  // namespace
+
+bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
+  Misuse(entry, EffectRefMisuse(effect_ref));
+  return false;
+}
+
+bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, UntracedEntry entry) {
+  Misuse(entry, EffectRefMisuse(effect_ref));
+  return false;
 }
 
 AEGP_LayerH Host::LayerHandle(std::size_t index) const {

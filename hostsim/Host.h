@@ -249,6 +249,9 @@ class Host {
   A_long current_time() const { return current_time_; }
 
  private:
+  // Notes what escaped a command's entry point, if anything (null when
+  // nothing did), and traces the command.
+  void RecordCommand(PF_Cmd cmd, PF_Err result, const char* escaped);
   void ReclaimCommandLoans();
   // Fills in_data_template_: every command's input record but its time and
   // the global data, which are the only parts that change between commands
@@ -260,11 +263,8 @@ class Host {
   // Where the handle is among the pre-render handles held, or their count.
   std::size_t PreRenderHandleAt(PF_Handle handle) const;
   // Notes a null or foreign effect reference; always false.
-  template <typename Entry>
-  [[gnu::cold, gnu::noinline]] bool RefuseEffectRef(PF_ProgPtr effect_ref, Entry& entry) {
-    Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
-    return false;
-  }
+  [[gnu::cold]] bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
+  [[gnu::cold]] bool RefuseEffectRef(PF_ProgPtr effect_ref, UntracedEntry entry);
   // What the module holds, as plain numbers: taken after every command, so
   // it costs a few loads, and named suites are looked up only when a
   // Holdings record is asked for.
