@@ -59,6 +59,8 @@ def overheads(prefix, title):
             # Paired: the copy timed inside the same benchmark, just before each batch.
             share = "%6.3f %% of the copy timed beside it (%.1f us)" % (e["percent_of_copy"],
                                                                           e["reference_copy_us"])
+            if "percent_of_copy_by_pair" in e:
+                share += ", %.3f %% pair by pair" % e["percent_of_copy_by_pair"]
         else:
             share = "%6.3f %% of the copy" % (100.0 * over / copy8_s)
         print("  %5sx%-5s (chosen layer %sx%s, mode %s): %7.2f us = %s;"
