@@ -40,6 +40,7 @@ std::unique_ptr<unsigned char[]> HandleTable::TakeStorage(std::size_t bytes) {
 }
 
 void HandleTable::KeepStorage(std::unique_ptr<unsigned char[]> storage, std::size_t bytes) {
+  if (bytes > kLargestSpare) return;
   std::size_t at = spare_count_;
   if (at == spares_.size()) {
     at = 0;  // all places taken: the new spare replaces the first

@@ -55,14 +55,16 @@ class HandleTable {
   // or fresh memory.
   std::unique_ptr<unsigned char[]> TakeStorage(std::size_t bytes);
   // Keeps a disposed handle's storage as a spare, dropping another spare
-  // when all places are taken.
+  // when all places are taken; frees storage above kLargestSpare.
   void KeepStorage(std::unique_ptr<unsigned char[]> storage, std::size_t bytes);
 
   mutable RecordSlab<Block> blocks_;
 
   // The storage of disposed handles, kept for new handles of the same size:
   // every frame makes and disposes of a pre-render handle, and the
-  // allocator's round trip was a tenth of the host's work on a frame.
+  // allocator's round trip cost about as much as two host calls. Only small
+  // storage is kept, so that large handles go back to the allocator.
+  static constexpr std::size_t kLargestSpare = 64 * 1024;
   struct Spare {
     std::unique_ptr<unsigned char[]> storage;
     std::size_t bytes = 0;
