@@ -59,6 +59,31 @@ TEST(ModuleLoadingTest, OtherExportsAreFoundByNameAndMissingOnesNamed) {
   }
 }
 
+// ---- Commands
+
+#if defined(TOVANE_THROWING_MODULE_PATH)
+// A real host would crash or abort; this one fails the command and names
+// what escaped, whatever it was.
+TEST(EntryPointTest, AnExceptionThatEscapesFailsTheCommandAndIsNamed) {
+  Module module(TOVANE_THROWING_MODULE_PATH);
+  Host host(module);
+  Session session(host);
+  EXPECT_EQ(session.GlobalSetup(), PF_Err_INTERNAL_STRUCT_DAMAGED);
+  EXPECT_EQ(session.About(), PF_Err_INTERNAL_STRUCT_DAMAGED) << "an exception with an empty message";
+  host.trace().set_enabled(false);
+  EXPECT_EQ(session.GlobalSetdown(), PF_Err_INTERNAL_STRUCT_DAMAGED);
+  EXPECT_EQ(session.SendPlain(PF_Cmd_SEQUENCE_SETUP), PF_Err_NONE);
+  EXPECT_EQ(host.errors(), (std::vector<std::string>{
+                               "EntryPointFunc: exception escaped the entry point: no memory for the effect",
+                               "EntryPointFunc: exception escaped the entry point: ",
+                               "EntryPointFunc: exception escaped the entry point: an exception of unknown type"}));
+  const auto& entries = host.trace().entries();
+  ASSERT_EQ(entries.size(), 2u) << "only the traced commands";
+  EXPECT_EQ(entries[0]["error"], "exception escaped the entry point: no memory for the effect");
+  EXPECT_EQ(entries[1]["result"], PF_Err_INTERNAL_STRUCT_DAMAGED);
+}
+#endif
+
 // ---- The basic suite
 
 TEST(BasicSuiteTest, OffersExactlyTheKnownSuitesAtTheirVersions) {
