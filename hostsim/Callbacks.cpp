@@ -5,7 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "Callbacks.h"
 #include "Host.h"
@@ -19,11 +18,6 @@ namespace {
 nlohmann::ordered_json RectJson(const PF_LRect* rect) {
   if (rect == nullptr) return nullptr;
   return nlohmann::ordered_json::array({rect->left, rect->top, rect->right, rect->bottom});
-}
-
-PF_Err HostFailureCode(const std::exception& failure) {
-  return dynamic_cast<const std::bad_alloc*>(&failure) != nullptr ? PF_Err_OUT_OF_MEMORY
-                                                                  : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
 

@@ -16,7 +16,7 @@ std::size_t StorageBytes(std::size_t size) { return size == 0 ? 1 : size; }
 
 HandleTable::~HandleTable() {
   // The spares go back to the allocator unpoisoned.
-  for (Spare& spare : spares_) UnpoisonKeptMemory(spare.storage.get(), spare.bytes);
+  for (Spare& spare : spares_) SetKeptMemoryPoisoned(spare.storage.get(), spare.bytes, false);
 }
 
 PF_Handle HandleTable::New(std::size_t size) {
@@ -32,7 +32,7 @@ std::unique_ptr<unsigned char[]> HandleTable::TakeStorage(std::size_t bytes) {
     if (spares_[at].bytes != bytes) continue;
     std::unique_ptr<unsigned char[]> storage = std::move(spares_[at].storage);
     spares_[at] = std::move(spares_[--spare_count_]);
-    UnpoisonKeptMemory(storage.get(), bytes);
+    SetKeptMemoryPoisoned(storage.get(), bytes, false);
     std::memset(storage.get(), 0, bytes);
     return storage;
   }
@@ -44,11 +44,11 @@ void HandleTable::KeepStorage(std::unique_ptr<unsigned char[]> storage, std::siz
   std::size_t at = spare_count_;
   if (at == spares_.size()) {
     at = 0;  // all places taken: the new spare replaces the first
-    UnpoisonKeptMemory(spares_[at].storage.get(), spares_[at].bytes);
+    SetKeptMemoryPoisoned(spares_[at].storage.get(), spares_[at].bytes, false);
   } else {
     ++spare_count_;
   }
-  PoisonKeptMemory(storage.get(), bytes);
+  SetKeptMemoryPoisoned(storage.get(), bytes, true);
   spares_[at] = Spare{std::move(storage), bytes};
 }
 

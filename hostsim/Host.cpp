@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "Callbacks.h"
 #include "Downsampled.h"
@@ -108,8 +109,7 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_SMART_PRE_RENDER) layer_requests_.clear();
 
   PF_Err result = PF_Err_NONE;
-  const char* escaped = nullptr;  // what escaped the entry point, if anything did
-  std::string escaped_text;
+  std::optional<std::string> escaped;  // what escaped the entry point, if anything did
   {
     CurrentHostScope current(this);
     // A real host would crash or abort here; noting it lets a test or the
@@ -117,14 +117,13 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
     try {
       result = module_.entry_point()(cmd, in_data, out_data, params, output, extra);
     } catch (const std::exception& exception) {
-      escaped_text = exception.what();
-      escaped = escaped_text.c_str();
+      escaped = exception.what();
     } catch (...) {
       escaped = "an exception of unknown type";
     }
   }
-  if (escaped != nullptr) result = PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (escaped != nullptr || trace_.enabled()) RecordCommand(cmd, result, escaped);
+  if (escaped) result = PF_Err_INTERNAL_STRUCT_DAMAGED;
+  if (escaped || trace_.enabled()) RecordCommand(cmd, result, escaped ? escaped->c_str() : nullptr);
 
   // The host keeps what the effect left for it.
   if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
@@ -263,14 +262,13 @@ bool Host::KnowsPluginId(AEGP_PluginID id) const {
   return false;
 }
 
-void Host::Misuse(TraceEntry& entry, std::string_view what) {
-  std::string text(what);
-  errors_.push_back(std::string(entry.call()) + ": " + text);
-  entry["error"] = std::move(text);
-}
-
 void Host::Misuse(UntracedEntry entry, std::string_view what) {
   errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
+}
+
+void Host::Misuse(TraceEntry& entry, std::string_view what) {
+  Misuse(UntracedEntry(entry.call()), what);
+  entry["error"] = std::string(what);
 }
 
 namespace {

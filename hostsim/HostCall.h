@@ -7,6 +7,8 @@
 // through the host costs when timed.
 #pragma once
 
+#include <exception>
+#include <new>
 #include <type_traits>
 
 #include "CurrentHost.h"
@@ -53,6 +55,13 @@ void HostCall(const char* call, Body body) {
   }
   UntracedEntry entry(call);
   body(*host, entry);
+}
+
+// The answer for a failure of the host's own (unreadable footage, no
+// memory) inside a call: it never crosses into the effect as an exception.
+inline PF_Err HostFailureCode(const std::exception& failure) {
+  return dynamic_cast<const std::bad_alloc*>(&failure) != nullptr ? PF_Err_OUT_OF_MEMORY
+                                                                  : PF_Err_INTERNAL_STRUCT_DAMAGED;
 }
 
 // Ends a call's entry with its result and records it; returns the result.

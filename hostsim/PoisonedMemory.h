@@ -20,21 +20,20 @@
 
 namespace hostsim {
 
-inline void PoisonKeptMemory(const void* bytes, std::size_t size) {
+// Marks `size` bytes at `bytes` unaddressable (poisoned) or addressable
+// again; null is ignored.
+inline void SetKeptMemoryPoisoned(const void* bytes, std::size_t size, bool poisoned) {
 #if defined(TOVANE_POISONS_KEPT_MEMORY)
-  if (bytes != nullptr) ASAN_POISON_MEMORY_REGION(bytes, size);
+  if (bytes == nullptr) return;
+  if (poisoned) {
+    ASAN_POISON_MEMORY_REGION(bytes, size);
+  } else {
+    ASAN_UNPOISON_MEMORY_REGION(bytes, size);
+  }
 #else
   (void)bytes;
   (void)size;
-#endif
-}
-
-inline void UnpoisonKeptMemory(const void* bytes, std::size_t size) {
-#if defined(TOVANE_POISONS_KEPT_MEMORY)
-  if (bytes != nullptr) ASAN_UNPOISON_MEMORY_REGION(bytes, size);
-#else
-  (void)bytes;
-  (void)size;
+  (void)poisoned;
 #endif
 }
 

@@ -2,7 +2,6 @@
 // pre-render, and lending its pixels and the output world in render.
 
 #include <algorithm>
-#include <new>
 
 #include "Host.h"
 #include "HostCall.h"
@@ -15,7 +14,6 @@ namespace {
 nlohmann::ordered_json RectJson(const PF_LRect& rect) {
   return nlohmann::ordered_json::array({rect.left, rect.top, rect.right, rect.bottom});
 }
-
 
 PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest* req,
                      A_long what_time, A_long time_step, A_u_long time_scale, PF_CheckoutResult* checkout_result) {
@@ -90,8 +88,7 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
       } catch (const std::exception& failure) {
         host.checked_out_layer_pixels().erase(checkout_id);
         entry["host_failure"] = failure.what();
-        const bool no_memory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
-        return Finish(host, entry, no_memory ? PF_Err_OUT_OF_MEMORY : PF_Err_INTERNAL_STRUCT_DAMAGED);
+        return Finish(host, entry, HostFailureCode(failure));
       }
     }
     *pixels = &lent->world();

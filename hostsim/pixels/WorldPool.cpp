@@ -14,11 +14,7 @@ std::size_t PixelBytes(const PixelWorld& world) {
 }
 
 void SetPoisoned(PixelWorld& world, bool poisoned) {
-  if (poisoned) {
-    PoisonKeptMemory(world.world().data, PixelBytes(world));
-  } else {
-    UnpoisonKeptMemory(world.world().data, PixelBytes(world));
-  }
+  SetKeptMemoryPoisoned(world.world().data, PixelBytes(world), poisoned);
 }
 
 bool Fits(const PixelWorld& world, A_long width, A_long height, BitDepth depth) {
