@@ -21,6 +21,12 @@ namespace {
 constexpr std::uintmax_t kMaxModuleBytes = std::uintmax_t{1} << 30;
 
 #if defined(_WIN32)
+constexpr const char* kDirectorySeparators = "/\\";
+#else
+constexpr const char* kDirectorySeparators = "/";
+#endif
+
+#if defined(_WIN32)
 void* OpenLibrary(const std::string& path, std::string* why) {
   HMODULE library = LoadLibraryW(PathFromUtf8(path).c_str());
   if (library == nullptr) {
@@ -79,8 +85,10 @@ void CloseLibrary(void* library) { dlclose(library); }
 }  // namespace
 
 Module::Module(const std::string& path) : path_(path) {
+  // A bare name is the loader's to search for along its own paths.
+  const bool names_a_file = path.find_first_of(kDirectorySeparators) != std::string::npos;
   try {
-    RequireWholeImage(path, RequireRegularFile(path, kMaxModuleBytes, "effect module"));
+    if (names_a_file) RequireWholeImage(path, RequireRegularFile(path, kMaxModuleBytes, "effect module"));
   } catch (const FileAccessError& refused) {
     throw ModuleError(std::string("cannot load effect module: ") + refused.what());
   }
