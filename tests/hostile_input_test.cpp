@@ -21,6 +21,7 @@
 
 #include "ImageIO.h"
 #include "Module.h"
+#include "command_test_util.h"
 #include "pixel_test_util.h"
 
 namespace hostsim {
@@ -28,17 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CommandResult {
-  int exit_code = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::CommandResult;
+using testing::Slurp;
 
 void Spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 
@@ -71,16 +63,7 @@ class HostileInput : public ::testing::Test {
 
   // Runs `tovane-host ARGS`; a command that does not end in 60 s is killed
   // and fails the test, so a hang is a failure and not a stuck test run.
-  CommandResult Host(const std::string& args) {
-    const std::string command = "timeout -s KILL 60 \"" + std::string(TOVANE_HOST_PATH) + "\" " + args + " > " +
-                                Quoted(dir_ / "stdout") + " 2> " + Quoted(dir_ / "stderr");
-    CommandResult run;
-    const int status = std::system(command.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = Slurp(dir_ / "stdout");
-    run.err = Slurp(dir_ / "stderr");
-    return run;
-  }
+  CommandResult Host(const std::string& args) { return testing::RunHostCommand(args, dir_, 60); }
 
   fs::path WriteScene(const std::string& text, const std::string& name = "scene.json") {
     Spit(dir_ / name, text);
