@@ -246,10 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
     Patterns, NumberedSequence,
     ::testing::Values(Sequence{"Whole", "img_%04d.png", {1, 2, 3}, 1, nullptr, 3},
                       Sequence{"WholeFromZero", "img_%d.png", {0, 1, 2, 3, 4}, 0, nullptr, 5},
-                      Sequence{"OneMissing", "img_%04d.png", {1, 2, 4, 5}, 1, "img_0003.png"},
-                      Sequence{"SecondMissing", "img_%04d.png", {1, 3}, 1, "img_0002.png"},
-                      Sequence{"UnpaddedGap", "shot%d.png", {1, 2, 3, 9, 10, 11}, 1, "shot4.png"},
-                      Sequence{"GapAfterFirst", "f_%03d_v2.png", {10, 12}, 10, "f_011_v2.png"}),
+                      Sequence{"OneMissing", "img_%04d.png", {1, 2, 4, 5}, 1, "img_0003.png", 0},
+                      Sequence{"SecondMissing", "img_%04d.png", {1, 3}, 1, "img_0002.png", 0},
+                      Sequence{"UnpaddedGap", "shot%d.png", {1, 2, 3, 9, 10, 11}, 1, "shot4.png", 0},
+                      Sequence{"GapAfterFirst", "f_%03d_v2.png", {10, 12}, 10, "f_011_v2.png", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SceneFile, FilesNameThemselvesInErrors) {

@@ -3,10 +3,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
