@@ -252,6 +252,26 @@ TEST_F(HostileInput, FramesReplaceWhatWasThereWhole) {
       << blocked.err;
 }
 
+// A render killed at any moment leaves under each frame's name either nothing
+// or a whole image: the kill lands, most runs, in the middle of a write.
+TEST_F(HostileInput, AKilledRenderLeavesOnlyWholeFrames) {
+  const fs::path scene = WriteScene(R"({"composition": {"width": 1920, "height": 1080, "frame_rate": 30},
+    "layers": [{"id": 1, "width": 1920, "height": 1080, "duration": 100, "source": {"type": "gradient"}}],
+    "effect": {"on_layer": 1}, "render": {"times": [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11], "depth": 16}})");
+  const fs::path out = dir_ / "out";
+  const std::string killed = "\"" + std::string(TOVANE_HOST_PATH) + "\" render " + Quoted(scene) + " --out " +
+                             Quoted(out) + " > /dev/null 2>&1 & sleep 1.5; kill -9 $! 2>/dev/null; wait";
+  std::system(killed.c_str());
+  int whole = 0;
+  for (const auto& entry : fs::directory_iterator(out)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".partial-") != std::string::npos) continue;  // the write the kill interrupted
+    EXPECT_NO_THROW(ReadPng(entry.path().string(), BitDepth::k16)) << name << " is not a whole image";
+    ++whole;
+  }
+  RecordProperty("whole_frames", whole);
+}
+
 // ---- Unreadable content ------------------------------------------------------
 
 // A PNG whose header reads but whose data is broken fails its frame, and the
