@@ -144,7 +144,8 @@ CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<v
       }
       if (got == 0) break;  // every writer is gone
     }
-    if (waitpid(child, &status, WNOHANG) == child) {
+    siginfo_t ended{};
+    if (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == child) {
       exited = true;
       // What the child wrote before it ended is still in the pipe.
       fcntl(fds[0], F_SETFL, O_NONBLOCK);
@@ -155,13 +156,16 @@ CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<v
   }
   close(fds[0]);
   // At the end of the pipe the child is about to exit, and is waited for;
-  // past the deadline it is killed first.
-  if (outcome.timed_out) end_case();
-  if (!exited) {
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  // past the deadline it is killed first. It is reaped only after what it
+  // started is ended, so its id cannot meanwhile pass to another process.
+  if (!exited && !outcome.timed_out) {
+    siginfo_t ended{};
+    while (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
     }
   }
-  if (!outcome.timed_out) end_case();
+  end_case();
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
   if (outcome.timed_out) {
     outcome.crashed = true;
     outcome.crash = "timed out after " + std::to_string(timeout_seconds) + " s";
