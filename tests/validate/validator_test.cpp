@@ -249,6 +249,7 @@ TEST(ValidateCommand, ReportsTheSameRunAsTextAndAsJson) {
 // reach it: each is reported with its outcome and id, the run goes on to the
 // next check and to a verdict, and the exit status says the module failed.
 struct BrokenModuleCase {
+  const char* name;
   const char* module;
   const char* tag;     // the line's outcome
   const char* detail;  // what the failure says happened
@@ -273,10 +274,11 @@ TEST_P(BrokenModuleRun, EndsTheCheckNamingItAndGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CrashOrHang, BrokenModuleRun,
-                         ::testing::Values(BrokenModuleCase{TOVANE_CRASHING_MODULE_PATH, "CRASH",
+                         ::testing::Values(BrokenModuleCase{"Crashing", TOVANE_CRASHING_MODULE_PATH, "CRASH",
                                                             "lifecycle-order: the module crashed the check: killed by signal 11"},
-                                           BrokenModuleCase{TOVANE_HANGING_MODULE_PATH, "TIMEOUT",
-                                                            "lifecycle-order: the module did not return: timed out after 2 s"}));
+                                           BrokenModuleCase{"Hanging", TOVANE_HANGING_MODULE_PATH, "TIMEOUT",
+                                                            "lifecycle-order: the module did not return: timed out after 2 s"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 #endif
 
 TEST(ValidateCommand, RepeatsARunFromItsSeed) {

@@ -259,6 +259,7 @@ pipl::Bytes ImageRepeatingOneResource(std::uint32_t entries, std::uint32_t data_
 }
 
 struct Repeated {
+  const char* name;
   std::uint32_t entries, data_bytes;
   std::uint64_t budget;
   bool refused;
@@ -283,10 +284,11 @@ TEST_P(RepeatedResource, IsCopiedOnlyWithinTheBudget) {
 
 INSTANTIATE_TEST_SUITE_P(
     Directories, RepeatedResource,
-    ::testing::Values(Repeated{1, 290, pipl::kDefaultResourceBytes, false},
-                      Repeated{2, 1024, 4096, false},
-                      Repeated{5, 1024, 4096, true},
-                      Repeated{131070, 65536, pipl::kDefaultResourceBytes, true},
-                      Repeated{1000, 65536, pipl::kDefaultResourceBytes, false}));
+    ::testing::Values(Repeated{"OneList", 1, 290, pipl::kDefaultResourceBytes, false},
+                      Repeated{"TwoWithinBudget", 2, 1024, 4096, false},
+                      Repeated{"FivePastBudget", 5, 1024, 4096, true},
+                      Repeated{"OneListEightGigabytesOver", 131070, 65536, pipl::kDefaultResourceBytes, true},
+                      Repeated{"ThousandWithinDefault", 1000, 65536, pipl::kDefaultResourceBytes, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
