@@ -13,6 +13,7 @@
 
 #include "ImageIO.h"
 #include "PixelSource.h"
+#include "command_test_util.h"
 #include "pixel_test_util.h"
 
 namespace hostsim {
@@ -20,17 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CommandResult {
-  int exit_code = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::CommandResult;
+using testing::Slurp;
 
 class RenderCommand : public ::testing::Test {
  protected:
@@ -42,16 +34,7 @@ class RenderCommand : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir_);
   }
 
-  CommandResult Render(const std::string& args) {
-    const std::string command = std::string("\"") + TOVANE_HOST_PATH + "\" render " + args + " > \"" +
-                                (dir_ / "stdout").string() + "\" 2> \"" + (dir_ / "stderr").string() + "\"";
-    CommandResult run;
-    const int status = std::system(command.c_str());
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = Slurp(dir_ / "stdout");
-    run.err = Slurp(dir_ / "stderr");
-    return run;
-  }
+  CommandResult Render(const std::string& args) { return testing::RunHostCommand("render " + args, dir_); }
 
   std::string WriteScene(const std::string& text) {
     const fs::path p = dir_ / "scene.json";

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
+#include "ImageIO.h"
 #include "PixelSource.h"
+#include "pixel_test_util.h"
 
 namespace hostsim {
 namespace {
@@ -143,6 +149,108 @@ TEST(SceneFile, MalformedFieldsAreNamed) {
     EXPECT_EQ(std::string(e.what()).rfind("scene: not valid JSON", 0), 0u) << e.what();
   }
 }
+
+// Text the JSON library reads but the host cannot hold: numbers beyond a
+// double, times that would wrap in the host's 32-bit time (on their own, as
+// an end, or counted from the effect layer's start), keys given twice, a
+// chosen layer that does not exist. Each is refused naming its field.
+struct Unholdable {
+  const char* name;
+  const char* from;  // text of ValidScene().dump() replaced ...
+  const char* to;    // ... by this
+  const char* expected_start;
+  const char* also_from = nullptr;  // a second replacement, where one is needed
+  const char* also_to = nullptr;
+};
+
+class UnholdableScene : public ::testing::TestWithParam<Unholdable> {};
+
+TEST_P(UnholdableScene, IsRefusedNamingTheField) {
+  const Unholdable& c = GetParam();
+  std::string text = ValidScene().dump();
+  for (const auto& [from, to] : {std::pair{c.from, c.to}, std::pair{c.also_from, c.also_to}}) {
+    if (from == nullptr) continue;
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from << " not in " << text;
+    text.replace(at, std::string(from).size(), to);
+  }
+  std::string error = "(accepted)";
+  try {
+    ParseScene(text);
+  } catch (const SceneError& e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error.rfind(c.expected_start, 0), 0u) << "got \"" << error << "\"";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnholdableScene,
+    ::testing::Values(
+        Unholdable{"TimeBeyondADouble", R"("times":[0,)", R"("times":[1e999,)", "render.times[0]: "},
+        Unholdable{"WidthBeyondADouble", R"("width":1920)", R"("width":-1e400)", "composition.width: "},
+        Unholdable{"DurationBeyondADouble", R"("duration":2,)", R"("duration":1e999,)", "layers[2].duration: "},
+        Unholdable{"ExactTimeWrapsAtTheCompositionScale", R"({"scale":30,"value":7})",
+                   R"({"scale":1,"value":2147483647})", "render.times[2]: time out of range"},
+        Unholdable{"LayerEndWraps", R"("duration":{"scale":30,"value":300})",
+                   R"("duration":{"scale":30,"value":2147483600})", "layers[1].duration: time out of range"},
+        Unholdable{"TimeOnTheEffectLayerWraps", R"("duration":10,)",
+                   R"("duration":10,"start":-71000000,)", "render.times[0]: time out of range", R"("times":[0,)",
+                   R"("times":[71000000,)"},
+        Unholdable{"KeyTwiceAtTheTop", R"("render":{)", R"("render":{},"render":{)", "render: given twice"},
+        Unholdable{"KeyTwiceInAnObject", R"("height":1080,)", R"("height":1080,"height":720,)",
+                   "composition.height: given twice"},
+        Unholdable{"KeyTwiceInAnArrayElement", R"("name":"Card",)", R"("name":"Card","name":"Other",)",
+                   "layers[1].name: given twice"},
+        Unholdable{"ChosenLayerMissing", R"("layer":7)", R"("layer":8)", "effect.layer: no layer has id 8"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A numbered sequence runs over consecutive files; a file missing in the
+// middle is named rather than silently ending the layer's footage there.
+struct Sequence {
+  const char* name;
+  const char* pattern;
+  std::vector<int> numbers;  // the files on disk
+  int first;
+  const char* missing;  // the file the error names, or null when the sequence is whole
+  A_long frames;        // frames of a whole sequence
+};
+
+class NumberedSequence : public ::testing::TestWithParam<Sequence> {};
+
+TEST_P(NumberedSequence, WithAGapNamesTheMissingFrame) {
+  const Sequence& c = GetParam();
+  const std::filesystem::path dir = testing::FreshTempDir(std::string("tovane_sequence_") + c.name);
+  PixelWorld still(4, 4, BitDepth::k8);
+  const auto path_of = [&](int number) {
+    char name[64];
+    std::snprintf(name, sizeof name, c.pattern, number);
+    return (dir / name).string();
+  };
+  for (int number : c.numbers) WritePng(still.world(), path_of(number));
+  const std::string pattern = (dir / c.pattern).string();
+  if (c.missing == nullptr) {
+    EXPECT_EQ(PngSource(pattern, c.first).frame_count(), c.frames);
+  } else {
+    try {
+      PngSource source(pattern, c.first);
+      ADD_FAILURE() << "accepted with " << source.frame_count() << " frames";
+    } catch (const PixelSourceError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind((dir / c.missing).string() + ": missing from the sequence", 0), 0u)
+          << e.what();
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, NumberedSequence,
+    ::testing::Values(Sequence{"Whole", "img_%04d.png", {1, 2, 3}, 1, nullptr, 3},
+                      Sequence{"WholeFromZero", "img_%d.png", {0, 1, 2, 3, 4}, 0, nullptr, 5},
+                      Sequence{"OneMissing", "img_%04d.png", {1, 2, 4, 5}, 1, "img_0003.png", 0},
+                      Sequence{"SecondMissing", "img_%04d.png", {1, 3}, 1, "img_0002.png", 0},
+                      Sequence{"UnpaddedGap", "shot%d.png", {1, 2, 3, 9, 10, 11}, 1, "shot4.png", 0},
+                      Sequence{"GapAfterFirst", "f_%03d_v2.png", {10, 12}, 10, "f_011_v2.png", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SceneFile, FilesNameThemselvesInErrors) {
   try {

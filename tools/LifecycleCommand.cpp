@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "FileAccess.h"
 #include "Session.h"
 
 namespace {
@@ -73,15 +74,9 @@ std::string Printable(const std::string& text) {
 int RunLifecycle(const LifecycleOptions& options) {
   if (options.module_path.empty()) {
     std::cerr << "lifecycle: no effect module known to this build; name one with --module\n";
-    return 2;
+    return kExitWrongOptions;
   }
-  std::unique_ptr<hostsim::Module> module;
-  try {
-    module = std::make_unique<hostsim::Module>(options.module_path);
-  } catch (const hostsim::ModuleError& error) {
-    std::cerr << "lifecycle: " << error.what() << '\n';
-    return 2;
-  }
+  const auto module = std::make_unique<hostsim::Module>(options.module_path);
 
   hostsim::Host host(*module);
   hostsim::Session session(host);
@@ -125,12 +120,14 @@ int RunLifecycle(const LifecycleOptions& options) {
     std::cout << "trace:\n";
     host.trace().WriteJsonLines(std::cout);
   } else {
-    std::ofstream trace(options.trace_path);
-    host.trace().WriteJsonLines(trace);
-    if (!trace) {
-      std::cerr << "lifecycle: cannot write the trace to '" << options.trace_path << "'\n";
-      return 2;
-    }
+    if (hostsim::CanonicalPath(options.trace_path) == hostsim::CanonicalPath(module->path()))
+      throw hostsim::FileAccessError(options.trace_path + ": the trace would overwrite the module");
+    hostsim::WriteThroughTemporary(options.trace_path, [&](const std::string& temporary) {
+      std::ofstream trace(hostsim::PathFromUtf8(temporary));
+      host.trace().WriteJsonLines(trace);
+      trace.flush();
+      if (!trace) throw hostsim::FileAccessError(options.trace_path + ": cannot write the trace");
+    });
     std::cout << "trace: " << options.trace_path << '\n';
   }
   return failed ? 1 : 0;
@@ -145,8 +142,5 @@ void AddLifecycleCommand(CLI::App& app) {
       "lifecycle", "Global setup, params setup, the visibility update, About and global setdown, traced");
   command->add_option("--module", options->module_path, "Effect module to load")->capture_default_str();
   command->add_option("--trace", options->trace_path, "Write the call trace here as JSON Lines instead of printing it");
-  command->callback([options] {
-    const int code = RunLifecycle(*options);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  command->callback([options] { RunCommand("lifecycle", [&] { return RunLifecycle(*options); }); });
 }

@@ -3,14 +3,13 @@
 // against what the effect's global setup announces. MODULE is a Windows
 // module (its "PIPL" resource 16000) or a bare list file, either byte order.
 
-#include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "Commands.h"
+#include "FileAccess.h"
 #include "PiplReader.h"
 #include "Session.h"
 
@@ -23,6 +22,7 @@ constexpr std::uint32_t kWesternCodePage = 1252;
 struct PiplOptions {
   std::string path;
   bool global_setup = false;
+  hostsim::MemoryBudget memory;
 };
 
 // Loads the module with this platform's loader and compares the version and
@@ -54,19 +54,15 @@ void CompareWithGlobalSetup(const std::string& path, const pipl::PropertyList& l
 }
 
 int RunPipl(const PiplOptions& options) {
-  std::ifstream file(options.path, std::ios::binary);
-  if (!file) {
-    std::cerr << "pipl: cannot read '" << options.path << "'\n";
-    return 2;
-  }
-  const pipl::Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::string contents = hostsim::ReadRegularFile(options.path, options.memory.bytes, "module or list file");
+  const pipl::Bytes bytes(contents.begin(), contents.end());
 
   std::vector<std::string> problems;
   pipl::PropertyList list;
   try {
     pipl::Bytes list_bytes = bytes;
     if (pipl::LooksLikePeImage(bytes)) {
-      const std::vector<pipl::PeResource> found = pipl::FindPeResources(bytes, "PIPL", kPiplResourceId);
+      const std::vector<pipl::PeResource> found = pipl::FindPeResources(bytes, "PIPL", kPiplResourceId, options.memory.bytes);
       if (found.empty()) {
         std::cerr << "pipl: '" << options.path << "' has no resource PIPL " << kPiplResourceId << '\n';
         return 1;
@@ -119,8 +115,6 @@ void AddPiplCommand(CLI::App& app) {
   command->add_option("module", options->path, "Windows module (.aex) or property list file")->required();
   command->add_flag("--global-setup", options->global_setup,
                     "Also load the module here and compare what its global setup writes");
-  command->callback([options] {
-    const int code = RunPipl(*options);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  AddMemoryBudgetOption(*command, options->memory);
+  command->callback([options] { RunCommand("pipl", [&] { return RunPipl(*options); }); });
 }

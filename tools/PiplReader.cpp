@@ -180,9 +180,11 @@ std::string CountedText(const Bytes& data) {
 
 bool LooksLikePeImage(const Bytes& bytes) { return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z'; }
 
-std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& type, std::uint16_t id) {
+std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& type, std::uint16_t id,
+                                        std::uint64_t max_total_bytes) {
   const ImageView view = ReadImageHeaders(image);
   std::vector<PeResource> found;
+  std::uint64_t total_bytes = 0;
   if (view.resource_rva == 0) return found;
   const std::size_t root = FileOffset(image, view, view.resource_rva, 16);
   for (const DirectoryEntry& type_entry : ReadDirectory(image, root, 0)) {
@@ -195,6 +197,13 @@ std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& t
         const std::uint32_t rva = LeU32(image, entry, "resource data entry");
         const std::uint32_t size = LeU32(image, entry + 4, "resource data entry");
         const std::size_t start = FileOffset(image, view, rva, size);
+        total_bytes += size;
+        if (total_bytes > max_total_bytes) {
+          throw FormatError("the resource directory lists " + type + " " + std::to_string(id) +
+                            " so often that copying it out would take more than " +
+                            std::to_string(max_total_bytes >> 20) + " MiB (" + std::to_string(found.size() + 1) +
+                            " entries so far)");
+        }
         PeResource resource;
         resource.language = language.id;
         resource.code_page = LeU32(image, entry + 8, "resource data entry");

@@ -26,9 +26,17 @@ struct PeResource {
   Bytes data;
 };
 
+// What FindPeResources copies out of an image at most unless told otherwise:
+// far more than any property list, far less than a directory that names one
+// resource thousands of times would make it copy.
+constexpr std::uint64_t kDefaultResourceBytes = std::uint64_t{256} << 20;
+
 // Every language variant of the resource with type name `type` and id `id`,
-// in the order of the image's tree; empty when the image has none.
-std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& type, std::uint16_t id);
+// in the order of the image's tree; empty when the image has none. Throws
+// FormatError, before copying, when the variants together hold more than
+// `max_total_bytes`.
+std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& type, std::uint16_t id,
+                                        std::uint64_t max_total_bytes = kDefaultResourceBytes);
 
 // Whether the bytes start like a PE image ("MZ").
 bool LooksLikePeImage(const Bytes& bytes);

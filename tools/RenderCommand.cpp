@@ -9,11 +9,15 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "Downsampled.h"
+#include "FileAccess.h"
+#include "MemoryBudget.h"
 #include "Session.h"
 #include "pixels/ImageIO.h"
 #include "pixels/PixelSource.h"
@@ -32,6 +36,7 @@ struct RenderOptions {
   std::string out_dir = ".";
   int depth = 0;  // 0: the scene's
   std::string trace_path;
+  hostsim::MemoryBudget memory;
 };
 
 std::string TimeText(const A_Time& t) {
@@ -45,8 +50,10 @@ std::string TimeText(const A_Time& t) {
 // setdown. Reports what the module left held or misused.
 class EffectRun {
  public:
-  EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, BitDepth depth)
+  EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, BitDepth depth, bool traced)
       : host_(module), session_(host_) {
+    // Kept only to be written: a trace grows by kilobytes a frame.
+    host_.trace().set_enabled(traced);
     host_.SetScene(scene.composition, scene.effect);
     host_.SetDownsample(scene.render.downsample_x, scene.render.downsample_y);
     host_.SetBitDepth(depth);
@@ -87,6 +94,29 @@ class EffectRun {
 
   hostsim::Host& host() { return host_; }
 
+  // Why the host failed the frame at `time` when it did (an image it could
+  // not read, say): the module sees only an error code, the trace keeps the
+  // reason. Untraced, the frame is tried again traced and that trace dropped.
+  std::vector<std::string> HostFailuresAt(const A_Time& time, std::size_t first_traced_entry) {
+    hostsim::Trace& trace = host_.trace();
+    const bool traced = trace.enabled();
+    if (!traced) {
+      trace.set_enabled(true);
+      first_traced_entry = trace.entries().size();
+      Render(time);
+    }
+    std::vector<std::string> failures;
+    for (std::size_t i = first_traced_entry; i < trace.entries().size(); ++i) {
+      const auto found = trace.entries()[i].find("host_failure");
+      if (found != trace.entries()[i].end()) failures.push_back(found->get<std::string>());
+    }
+    if (!traced) {
+      trace.Clear();
+      trace.set_enabled(false);
+    }
+    return failures;
+  }
+
  private:
   hostsim::Host host_;
   hostsim::Session session_;
@@ -94,53 +124,135 @@ class EffectRun {
 };
 
 bool WriteTrace(const std::string& path, const std::vector<const hostsim::Trace*>& traces) {
-  std::ofstream out(path);
-  for (const hostsim::Trace* t : traces) t->WriteJsonLines(out);
-  out.flush();
-  if (!out) {
-    std::cerr << "render: cannot write the trace to '" << path << "'\n";
+  try {
+    hostsim::WriteThroughTemporary(path, [&](const std::string& temporary) {
+      std::ofstream out(hostsim::PathFromUtf8(temporary));
+      for (const hostsim::Trace* t : traces) t->WriteJsonLines(out);
+      out.flush();
+      if (!out) throw hostsim::FileAccessError(path + ": cannot write the trace");
+    });
+  } catch (const hostsim::FileAccessError& e) {
+    std::cerr << "render: " << e.what() << '\n';
     return false;
   }
   std::cout << "trace: " << path << '\n';
   return true;
 }
 
+// Writes a rendered world under `path_stem` plus the extension of its depth,
+// through a temporary file, and returns the path written.
+std::string WriteFrame(const PixelWorld& world, const std::string& path_stem) {
+  const std::string path = path_stem + hostsim::ImageExtensionFor(world.depth());
+  hostsim::WriteThroughTemporary(path, [&](const std::string& temporary) {
+    if (world.depth() == BitDepth::k32) {
+      hostsim::WriteExr(world.world(), temporary);
+    } else {
+      hostsim::WritePng(world.world(), temporary);
+    }
+  });
+  return path;
+}
+
+// ---- What a render reads and writes ---------------------------------------
+
+// Every file a render reads, so that none of them is written over.
+class InputFiles {
+ public:
+  void Add(const std::string& path) { canonical_.insert(hostsim::CanonicalPath(path)); }
+  void AddSources(const hostsim::Scene& scene) {
+    for (const hostsim::LayerModel& layer : scene.composition.layers) {
+      const auto* png = dynamic_cast<const hostsim::PngSource*>(layer.source.get());
+      if (png == nullptr) continue;
+      const A_long frames = std::max<A_long>(png->frame_count(), 1);
+      for (A_long i = 0; i < frames; ++i) Add(png->PathOf(i));
+    }
+  }
+  // Throws naming the output and saying what it would overwrite.
+  void RefuseOverwrite(const std::string& output, const char* what) const {
+    if (canonical_.count(hostsim::CanonicalPath(output))) {
+      throw hostsim::FileAccessError(output + ": the " + std::string(what) +
+                                     " would overwrite a file this render reads; choose another path");
+    }
+  }
+
+ private:
+  std::set<fs::path> canonical_;
+};
+
+// The worlds one frame holds at once: the effect layer's input and output and
+// the largest other layer, at the render's resolution, and a PNG decoded at
+// its own size before it is scaled.
+std::uint64_t FrameBytes(const hostsim::Scene& scene, BitDepth depth) {
+  const auto world = [&](std::uint64_t width, std::uint64_t height) {
+    return width * height * hostsim::BytesPerPixel(depth);
+  };
+  const auto at_resolution = [&](A_long width, A_long height) {
+    return world(static_cast<std::uint64_t>(std::max<A_long>(hostsim::Downsampled(width, scene.render.downsample_x), 1)),
+                 static_cast<std::uint64_t>(std::max<A_long>(hostsim::Downsampled(height, scene.render.downsample_y), 1)));
+  };
+  std::uint64_t effect_layer = 0, largest_other = 0;
+  for (const hostsim::LayerModel& layer : scene.composition.layers) {
+    std::uint64_t need = at_resolution(layer.width, layer.height);
+    if (const auto* png = dynamic_cast<const hostsim::PngSource*>(layer.source.get()))
+      need += world(static_cast<std::uint64_t>(png->file_width()), static_cast<std::uint64_t>(png->file_height()));
+    if (layer.id == scene.effect.on_layer) {
+      effect_layer = need;
+    } else {
+      largest_other = std::max(largest_other, need);
+    }
+  }
+  return 2 * effect_layer + largest_other;
+}
+
 // ---- Scene files ------------------------------------------------------------
 
 int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
-  hostsim::Scene scene;
-  try {
-    scene = hostsim::LoadSceneFile(options.scene_path);
-  } catch (const hostsim::SceneError& e) {
-    std::cerr << "render: " << e.what() << '\n';
-    return 2;
-  }
+  const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path);
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
-  EffectRun run(module, scene, depth);
+  options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
+                                                      std::to_string(static_cast<int>(depth)) + " bits");
+  const std::size_t count = scene.render.times.size();
+  const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
+  const auto stem_of = [&](std::size_t i) {
+    std::ostringstream name;
+    name << "frame_" << std::setw(digits) << std::setfill('0') << i;
+    return hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / name.str());
+  };
+  // Refused before anything is written, so a refused render changes nothing.
+  InputFiles inputs;
+  inputs.Add(options.scene_path);
+  inputs.Add(module.path());
+  inputs.AddSources(scene);
+  for (std::size_t i = 0; i < count; ++i)
+    inputs.RefuseOverwrite(stem_of(i) + hostsim::ImageExtensionFor(depth), "frame");
+  if (!options.trace_path.empty()) inputs.RefuseOverwrite(options.trace_path, "trace");
+
+  EffectRun run(module, scene, depth, !options.trace_path.empty());
   std::string problem;
   bool failed = false;
   if (!run.Start(problem)) {
     std::cerr << "render: " << problem << '\n';
     failed = true;
   } else {
-    const std::size_t count = scene.render.times.size();
-    const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
     for (std::size_t i = 0; i < count; ++i) {
       const A_Time& time = scene.render.times[i];
+      const std::size_t traced_before = run.host().trace().entries().size();
       hostsim::FrameResult frame = run.Render(time);
-      std::ostringstream name;
-      name << "frame_" << std::setw(digits) << std::setfill('0') << i;
       std::cout << "frame " << (i + 1) << "/" << count << " at " << TimeText(time) << ": ";
       if (frame.error() != PF_Err_NONE || !frame.output) {
         std::cout << "error " << frame.error() << '\n';
+        std::cerr << "render: frame " << (i + 1) << " at " << TimeText(time) << " failed with error "
+                  << frame.error();
+        const std::vector<std::string> reasons = run.HostFailuresAt(time, traced_before);
+        for (std::size_t n = 0; n < reasons.size(); ++n) std::cerr << (n == 0 ? ": " : "; ") << reasons[n];
+        std::cerr << '\n';
         failed = true;
         continue;
       }
       try {
-        const std::string path =
-            hostsim::WriteImage(frame.output->world(), (fs::path(options.out_dir) / name.str()).string());
+        const std::string path = WriteFrame(*frame.output, stem_of(i));
         std::cout << frame.output->width() << "x" << frame.output->height() << " -> " << path << '\n';
-      } catch (const hostsim::ImageIoError& e) {
+      } catch (const std::runtime_error& e) {
         std::cout << "not written\n";
         std::cerr << "render: " << e.what() << '\n';
         failed = true;
@@ -279,6 +391,11 @@ void PlaceOnSheet(PixelWorld& sheet, const PixelWorld* output, A_long left, A_lo
 }
 
 int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
+  InputFiles inputs;
+  inputs.Add(module.path());
+  inputs.RefuseOverwrite(hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png"),
+                         "contact sheet");
+  if (!options.trace_path.empty()) inputs.RefuseOverwrite(options.trace_path, "trace");
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : BitDepth::k8;
   const std::vector<Row> rows = DemoRows();
   const A_long row_height = kRowHeaderHeight + kLabelHeight + kPanelHeight + kCaptionHeight + kRowGap;
@@ -309,7 +426,7 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
       scene.effect.time_type = panel.time_type;
       scene.effect.time_percent = panel.time_percent;
       scene.effect.time_sec = panel.time_sec;
-      runs.push_back(std::make_unique<EffectRun>(module, scene, depth));
+      runs.push_back(std::make_unique<EffectRun>(module, scene, depth, !options.trace_path.empty()));
       EffectRun& run = *runs.back();
       std::string problem, caption = panel.caption;
       std::unique_ptr<PixelWorld> output;
@@ -344,11 +461,12 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
     top += row_height;
   }
 
-  const std::string path = (fs::path(options.out_dir) / "contact_sheet.png").string();
+  const std::string path = hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png");
   try {
-    hostsim::WritePng(sheet.world(), path, 8);
+    hostsim::WriteThroughTemporary(
+        path, [&](const std::string& temporary) { hostsim::WritePng(sheet.world(), temporary, 8); });
     std::cout << "contact sheet: " << path << " (" << width << "x" << height << ")\n";
-  } catch (const hostsim::ImageIoError& e) {
+  } catch (const std::runtime_error& e) {
     std::cerr << "render: " << e.what() << '\n';
     failed = true;
   }
@@ -363,22 +481,16 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
 int RunRender(const RenderOptions& options) {
   if (options.module_path.empty()) {
     std::cerr << "render: no effect module known to this build; name one with --module\n";
-    return 2;
+    return kExitWrongOptions;
   }
-  std::unique_ptr<hostsim::Module> module;
-  try {
-    module = std::make_unique<hostsim::Module>(options.module_path);
-  } catch (const hostsim::ModuleError& error) {
-    std::cerr << "render: " << error.what() << '\n';
-    return 2;
-  }
+  const hostsim::Module module(options.module_path);
   std::error_code ec;
-  fs::create_directories(options.out_dir, ec);
+  fs::create_directories(hostsim::PathFromUtf8(options.out_dir), ec);
   if (ec) {
     std::cerr << "render: cannot create the output directory '" << options.out_dir << "': " << ec.message() << '\n';
-    return 2;
+    return kExitFailed;
   }
-  return options.scene_path.empty() ? RenderDemo(options, *module) : RenderScene(options, *module);
+  return options.scene_path.empty() ? RenderDemo(options, module) : RenderScene(options, module);
 }
 
 }  // namespace
@@ -395,9 +507,8 @@ void AddRenderCommand(CLI::App& app) {
   command->add_option("--out", options->out_dir, "Directory for the images (made if missing)")->capture_default_str();
   command->add_option("--depth", options->depth, "Bits per channel, overriding the scene's: 8, 16 or 32")
       ->check(CLI::IsMember({8, 16, 32}));
-  command->add_option("--trace", options->trace_path, "Write the host call trace here as JSON Lines");
-  command->callback([options] {
-    const int code = RunRender(*options);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  command->add_option("--trace", options->trace_path,
+                      "Write the host call trace here as JSON Lines (kept in memory only when asked for)");
+  AddMemoryBudgetOption(*command, options->memory);
+  command->callback([options] { RunCommand("render", [&] { return RunRender(*options); }); });
 }

@@ -1,7 +1,7 @@
 // `tovane-host validate`: loads a build of the effect module and runs the
 // validator's checks against it, one line per check and a verdict, or the
-// same as JSON. Exits 1 when any check fails or crashes, 2 when the options
-// are wrong.
+// same as JSON. Exits 1 when any check fails, crashes or times out, 2 when
+// the options are wrong.
 
 #include <iostream>
 #include <memory>
@@ -32,7 +32,7 @@ int RunValidate(ValidateOptions& options) {
     for (const auto& info : Catalogue()) known = known || info.id == id;
     if (!known) {
       std::cerr << "validate: no check has the id \"" << id << "\" (see --list)\n";
-      return 2;
+      return kExitWrongOptions;
     }
   }
   for (const std::string& item : options.skip) {
@@ -43,7 +43,7 @@ int RunValidate(ValidateOptions& options) {
   options.run.isolate = !options.no_isolate;
   if (options.run.module_path.empty()) {
     std::cerr << "validate: no module given and this build knows none (use --module)\n";
-    return 2;
+    return kExitWrongOptions;
   }
   if (!options.json) {
     // Printed before anything runs, so a run that dies can still be repeated.
@@ -76,10 +76,17 @@ void AddValidateCommand(CLI::App& app) {
   command->add_option("--fuzz-cases", options->run.fuzz_cases, "Random scenes of the parameter fuzz")
       ->capture_default_str();
   command->add_option("--threads", options->run.threads, "Threads of the concurrent render")->capture_default_str();
+#if defined(_WIN32)
   command->add_flag("--no-isolate", options->no_isolate,
-                    "Run every case in this process (a crash then ends the run instead of being reported)");
-  command->callback([options] {
-    const int code = RunValidate(*options);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+                    "Has no effect here: this build runs every check in one process, so a module that crashes "
+                    "ends the run and one that hangs hangs it");
+#else
+  command->add_flag("--no-isolate", options->no_isolate,
+                    "Run every check in this process (a crash or hang then ends the run instead of being reported)");
+#endif
+  command->add_option("--timeout", options->run.check_timeout_seconds,
+                      "Seconds one check may run before it is ended and reported as TIMEOUT (Linux)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
+  command->callback([options] { RunCommand("validate", [&] { return RunValidate(*options); }); });
 }

@@ -1,6 +1,16 @@
 // tovane-host: drives the TovaneParvolith effect module through the
 // substitute host. Each subcommand registers itself from its own file.
 
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 #include <CLI/CLI.hpp>
 
 #include "Commands.h"
@@ -13,8 +23,63 @@ std::string DefaultModulePath() {
 #endif
 }
 
+void RunCommand(const char* name, const std::function<int()>& body) {
+  int code = kExitFailed;
+  try {
+    code = body();
+  } catch (const std::bad_alloc&) {
+    std::cerr << name << ": out of memory; the input asks for more than this machine can give "
+              << "(a smaller --memory-budget refuses such input before allocating)\n";
+  } catch (const std::exception& error) {
+    std::cerr << name << ": " << error.what() << '\n';
+  } catch (...) {
+    std::cerr << name << ": stopped by an error of unknown type\n";
+  }
+  if (code != 0) throw CLI::RuntimeError(code);
+}
+
+void AddMemoryBudgetOption(CLI::App& command, hostsim::MemoryBudget& budget) {
+  command
+      .add_option_function<std::uint64_t>(
+          "--memory-budget", [&budget](std::uint64_t mib) { budget.bytes = mib * hostsim::MemoryBudget::kBytesPerMiB; },
+          "MiB this command may set aside for what its input asks for (default " +
+              std::to_string(hostsim::MemoryBudget::kDefaultMiB) + "); larger input is refused")
+      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 30));
+}
+
+#if defined(_WIN32)
+// The arguments as UTF-8. Windows hands main() its arguments in the process's
+// code page, where a path with characters outside it arrives mangled; the
+// wide command line keeps them, and every file is opened from UTF-8.
+std::vector<std::string> Utf8Arguments() {
+  std::vector<std::string> arguments;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return arguments;
+  for (int i = 0; i < count; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string text(bytes > 0 ? static_cast<std::size_t>(bytes - 1) : 0, '\0');
+    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), bytes, nullptr, nullptr);
+    arguments.push_back(std::move(text));
+  }
+  LocalFree(wide);
+  return arguments;
+}
+#endif
+
 int main(int argc, char** argv) {
-  CLI::App app{"Drives the TovaneParvolith effect module through a substitute host."};
+#if defined(_WIN32)
+  std::vector<std::string> utf8 = Utf8Arguments();
+  std::vector<char*> utf8_argv;
+  for (std::string& argument : utf8) utf8_argv.push_back(argument.data());
+  if (!utf8_argv.empty()) {
+    argc = static_cast<int>(utf8_argv.size());
+    argv = utf8_argv.data();
+  }
+#endif
+
+  CLI::App app{"Drives the TovaneParvolith effect module through a substitute host.\n"
+               "Exit status: 0 success, 1 bad input or a failed run, 2 wrong options."};
   app.require_subcommand(1);
 
   AddLifecycleCommand(app);
@@ -26,6 +91,13 @@ int main(int argc, char** argv) {
   AddValidateCommand(app);
 #endif
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& finished) {
+    return finished.get_exit_code();
+  } catch (const CLI::ParseError& wrong) {
+    // Prints the help asked for (status 0) or what was wrong with the options.
+    return app.exit(wrong) == 0 ? 0 : kExitWrongOptions;
+  }
   return 0;
 }

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <string>
 
+#include "FileAccess.h"
 #include "ImageIO.h"
 #include "ScalingCopy.h"
 #include "TextDraw.h"
@@ -196,7 +197,33 @@ std::string Format(const Pattern& p, std::int64_t number) {
   return p.before + field + p.after;
 }
 
-bool FileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).good(); }
+// Only asks the file system: opening a FIFO that matches the pattern would
+// wait for a writer for ever.
+bool FileExists(const std::string& path) { return IsRegularFile(path); }
+
+// The highest number above `after` of a file in the pattern's directory that
+// the pattern matches, or `after` when there is none: a file past a gap in
+// a sequence is a frame someone meant to render.
+std::int64_t LastNumberedFile(const Pattern& p, std::int64_t after) {
+  namespace fs = std::filesystem;
+  // A number in a directory's name is left alone: each frame sits elsewhere.
+  if (p.after.find_first_of("/\\") != std::string::npos) return after;
+  const fs::path first = PathFromUtf8(Format(p, after));
+  const fs::path dir = first.has_parent_path() ? first.parent_path() : fs::path(".");
+  const std::string stem = PathToUtf8(PathFromUtf8(p.before + "0").filename());
+  const std::string prefix = stem.substr(0, stem.size() - 1);
+  std::int64_t last = after;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = PathToUtf8(it->path().filename());
+    if (name.size() <= prefix.size() + p.after.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - p.after.size());
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of(" 0123456789") != std::string::npos) continue;
+    const std::int64_t number = std::strtoll(digits.c_str(), nullptr, 10);
+    if (number > last && PathToUtf8(PathFromUtf8(Format(p, number)).filename()) == name) last = number;
+  }
+  return last;
+}
 
 // Stops counting a sequence somewhere: a pattern can match a huge range.
 constexpr A_long kMaxSequenceFrames = 1000000;
@@ -207,11 +234,20 @@ PngSource::PngSource(std::string path_pattern, A_long first) : pattern_(std::mov
   const Pattern p = ParsePattern(pattern_);
   sequence_ = p.has_number;
   const std::string first_path = PathOf(0);
-  if (!FileExists(first_path)) throw PixelSourceError(first_path + ": no such file");
+  if (!FileExists(first_path)) {
+    if (std::filesystem::exists(PathFromUtf8(first_path)))
+      throw PixelSourceError(first_path + ": not a regular file");
+    throw PixelSourceError(first_path + ": no such file");
+  }
   if (sequence_) {
     while (frame_count_ < kMaxSequenceFrames && std::int64_t{first_} + frame_count_ <= INT32_MAX &&
            FileExists(Format(p, std::int64_t{first_} + frame_count_)))
       ++frame_count_;
+    const std::int64_t missing = std::int64_t{first_} + frame_count_;
+    const std::int64_t last = LastNumberedFile(p, missing);
+    if (last > missing)
+      throw PixelSourceError(Format(p, missing) + ": missing from the sequence, which goes on to " +
+                             Format(p, last) + " (a sequence has no gaps; number the frames one after another)");
   }
   try {
     const ImageSize size = ReadPngSize(first_path);

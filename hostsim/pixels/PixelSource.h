@@ -85,13 +85,16 @@ class FrameCardSource : public PixelSource {
 // PNG files: a still, or a numbered sequence when the path holds one integer
 // conversion in printf style ("%d", "%04d", "%4d"; "%%" is a literal percent).
 // Frame i of a sequence is the file numbered first + i; the sequence runs
-// over consecutive numbers from `first` for as long as files exist. Files are
-// resampled to the size asked for (area averaging when smaller).
+// over consecutive numbers from `first` for as long as files exist, and a
+// later file the pattern matches past a missing number is an error naming
+// the missing file. Files are resampled to the size asked for (area
+// averaging when smaller).
 class PngSource : public PixelSource {
  public:
   // Throws PixelSourceError when the pattern has another conversion or more
-  // than one, when no file exists (the still, or the first of a sequence),
-  // or when the first file is not a readable PNG.
+  // than one, when no regular file exists (the still, or the first of a
+  // sequence), when a sequence has a gap, or when the first file is not a
+  // readable PNG.
   explicit PngSource(std::string path_pattern, A_long first = 1);
   void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   A_long frame_count() const override { return frame_count_; }

@@ -3,13 +3,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "FileAccess.h"
 #include "PixelSource.h"
 
 namespace hostsim {
@@ -73,6 +73,17 @@ double PositiveRate(const Json& v, const std::string& field) {
   return rate;
 }
 
+// Seconds as ticks of `scale`, refused unless they fit the host's 32-bit
+// time: a value past it would wrap, and the module be asked for another time.
+A_long RequireHostTicks(double seconds, A_u_long scale, const std::string& field) {
+  const double ticks = std::round(seconds * scale);
+  if (!(ticks >= static_cast<double>(kLongMin) && ticks <= static_cast<double>(kLongMax)))
+    Fail(field, "time out of range at time scale " + std::to_string(scale) + " (the host counts time in 32 bits)");
+  return static_cast<A_long>(ticks);
+}
+
+double Seconds(const A_Time& t) { return static_cast<double>(t.value) / t.scale; }
+
 // Seconds, or exact {"value", "scale"}; seconds are stored at `scale`.
 A_Time Time(const Json& v, const std::string& field, A_u_long scale) {
   if (v.is_object()) {
@@ -83,13 +94,12 @@ A_Time Time(const Json& v, const std::string& field, A_u_long scale) {
                                                    "expected a 32-bit integer"));
     const auto s = static_cast<A_u_long>(Integer(v.at("scale"), field + ".scale", 1, 0xFFFFFFFFll,
                                                  "expected a positive 32-bit integer"));
+    // The host counts every time in ticks of the composition's scale too.
+    RequireHostTicks(static_cast<double>(value) / s, scale, field);
     return {value, s};
   }
   const double seconds = Number(v, field, "expected seconds as a number, or {\"value\": v, \"scale\": s}");
-  const double ticks = std::round(seconds * scale);
-  if (!(ticks >= static_cast<double>(kLongMin) && ticks <= static_cast<double>(kLongMax)))
-    Fail(field, "time out of range at time scale " + std::to_string(scale));
-  return {static_cast<A_long>(ticks), scale};
+  return {RequireHostTicks(seconds, scale, field), scale};
 }
 
 bool SameText(const std::string& a, const std::string& b) {
@@ -171,6 +181,60 @@ std::shared_ptr<const PixelSource> Source(const Json& v, const std::string& fiel
   Fail(field + ".type", "expected \"gradient\", \"checker\", \"frame_card\" or \"png\", got \"" + type + "\"");
 }
 
+// Follows the parser through the text, to refuse a key given twice in one
+// object (the parser would keep the last silently) and to name the field a
+// value that cannot be read belongs to.
+class KeyWatch {
+ public:
+  void Saw(Json::parse_event_t event, const Json& parsed) {
+    using Event = Json::parse_event_t;
+    switch (event) {
+      case Event::object_start:
+      case Event::array_start:
+        open_.push_back({event == Event::array_start, open_.empty() ? std::string() : Field(), 0, {}, {}});
+        break;
+      case Event::key: {
+        Container& object = open_.back();
+        object.key = parsed.get<std::string>();
+        if (!object.keys.insert(object.key).second)
+          Fail(Field(), "given twice in one object; remove one, as only one value can be used");
+        break;
+      }
+      case Event::value:
+        Finished();
+        break;
+      case Event::object_end:
+      case Event::array_end:
+        open_.pop_back();
+        Finished();
+        break;
+    }
+  }
+
+  // The field the parser is reading, e.g. "render.times[2]" ("scene" at the top).
+  std::string Field() const {
+    if (open_.empty()) return "scene";
+    const Container& inner = open_.back();
+    if (inner.is_array) return inner.field + "[" + std::to_string(inner.elements) + "]";
+    return inner.field.empty() ? inner.key : inner.field + "." + inner.key;
+  }
+
+ private:
+  struct Container {
+    bool is_array;
+    std::string field;  // empty for the top-level object
+    std::size_t elements;
+    std::set<std::string> keys;
+    std::string key;
+  };
+
+  void Finished() {
+    if (!open_.empty() && open_.back().is_array) ++open_.back().elements;
+  }
+
+  std::vector<Container> open_;
+};
+
 }  // namespace
 
 std::string ModeName(A_long mode) {
@@ -182,11 +246,18 @@ std::string TimeTypeName(A_long time_type) {
 }
 
 Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
+  KeyWatch watch;
   Json root;
   try {
-    root = Json::parse(json_text);
+    root = Json::parse(json_text, [&watch](int, Json::parse_event_t event, Json& parsed) {
+      watch.Saw(event, parsed);
+      return true;
+    });
   } catch (const Json::parse_error& e) {
     throw SceneError(std::string("scene: not valid JSON: ") + e.what());
+  } catch (const Json::exception& e) {
+    // A number beyond a double's range, say: the parser stops at the value.
+    throw SceneError(watch.Field() + ": " + e.what());
   }
   if (!root.is_object()) Fail("scene", "expected a JSON object");
   OnlyKeys(root, "", {"composition", "layers", "effect", "render"});
@@ -239,6 +310,7 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
     if (!l.contains("duration")) Fail(f + ".duration", "missing (expected a time)");
     layer.duration = Time(l.at("duration"), f + ".duration", c.time_scale);
     if (layer.duration.value <= 0) Fail(f + ".duration", "expected a positive time");
+    RequireHostTicks(Seconds(layer.in_point) + Seconds(layer.duration), c.time_scale, f + ".duration");
     layer.frame_rate = l.contains("frame_rate") ? PositiveRate(l.at("frame_rate"), f + ".frame_rate") : c.frame_rate;
     if (l.contains("source")) layer.source = Source(l.at("source"), f + ".source", layer, base_dir);
     c.layers.push_back(std::move(layer));
@@ -255,6 +327,8 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
   if (effect.contains("layer"))
     e.layer = static_cast<A_long>(
         Integer(effect.at("layer"), "effect.layer", 0, kLongMax, "expected a layer id, or 0 for none"));
+  if (e.layer != 0 && !ids.count(e.layer))
+    Fail("effect.layer", "no layer has id " + std::to_string(e.layer) + " (0 chooses none)");
   if (effect.contains("time_type")) e.time_type = Popup(effect.at("time_type"), "effect.time_type", kTimeTypeNames);
   if (effect.contains("time_percent")) {
     // The host holds the slider as 16.16 fixed point.
@@ -270,8 +344,15 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
   if (!render.contains("times") || !render.at("times").is_array() || render.at("times").empty())
     Fail("render.times", "expected a non-empty array of times");
   const Json& times = render.at("times");
-  for (std::size_t i = 0; i < times.size(); ++i)
-    r.times.push_back(Time(times[i], "render.times[" + std::to_string(i) + "]", c.time_scale));
+  double effect_start = 0;
+  for (const LayerModel& layer : c.layers)
+    if (layer.id == e.on_layer) effect_start = Seconds(layer.start);
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    const std::string f = "render.times[" + std::to_string(i) + "]";
+    r.times.push_back(Time(times[i], f, c.time_scale));
+    // The module is sent the time on the effect layer, not in the composition.
+    RequireHostTicks(Seconds(r.times.back()) - effect_start, c.time_scale, f);
+  }
   if (render.contains("depth")) {
     const std::int64_t d = Integer(render.at("depth"), "render.depth", 0, 64, "expected 8, 16 or 32");
     if (d != 8 && d != 16 && d != 32) Fail("render.depth", "expected 8, 16 or 32, got " + std::to_string(d));
@@ -294,14 +375,16 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
 }
 
 Scene LoadSceneFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SceneError(path + ": cannot open the scene file");
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
+  try {
+    text = ReadRegularFile(path, kMaxSceneFileBytes, "scene file");
+  } catch (const FileAccessError& e) {
+    throw SceneError(e.what());
+  }
   const std::size_t slash = path.find_last_of("/\\");
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   try {
-    return ParseScene(text.str(), dir);
+    return ParseScene(text, dir);
   } catch (const SceneError& e) {
     throw SceneError(path + ": " + e.what());
   }

@@ -3,6 +3,7 @@
 // person can fix the file without reading code.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,8 +43,12 @@ struct Scene {
 // paths are taken from `base_dir`. Throws SceneError.
 Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".");
 
+// A scene is a few kilobytes of text; a larger file is not meant as one.
+constexpr std::uintmax_t kMaxSceneFileBytes = 16u << 20;
+
 // Reads and parses a file; relative PNG paths are taken from the file's
-// directory. Throws SceneError (also for an unreadable file).
+// directory. Throws SceneError (also for an unreadable file, one that is no
+// regular file or one larger than kMaxSceneFileBytes).
 Scene LoadSceneFile(const std::string& path);
 
 // The entry text of a "Mode" or "Time Type" value, or its number for values

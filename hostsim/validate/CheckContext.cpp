@@ -1,14 +1,20 @@
 #include "CheckContext.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "pixels/PixelSource.h"
@@ -51,6 +57,27 @@ void CheckContext::Skip(const std::string& reason) {
   result_.skip_reason = reason;
 }
 
+#if !defined(_WIN32)
+namespace {
+
+// Set in every case's child: a case inside a case does not start a process
+// group of its own, so that ending the outer case ends everything it started.
+bool in_case_child = false;
+
+void WriteAll(int fd, const std::string& text) {
+  const char* at = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = write(fd, at, left);
+    if (written <= 0) return;
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
+}  // namespace
+#endif
+
 CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<void(CaseOutcome&)>& body,
                     int timeout_seconds) {
   CaseOutcome outcome;
@@ -69,6 +96,7 @@ CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<v
     RunBody(what, body, outcome);
     return outcome;
   }
+  const bool own_group = !in_case_child;
   const pid_t child = fork();
   if (child < 0) {
     close(fds[0]);
@@ -78,40 +106,75 @@ CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<v
   }
   if (child == 0) {
     close(fds[0]);
-    alarm(static_cast<unsigned>(timeout_seconds));
+    if (own_group) setpgid(0, 0);
+    in_case_child = true;
     CaseOutcome mine;
     RunBody(what, body, mine);
-    const std::string text = nlohmann::ordered_json{{"failures", mine.failures}, {"data", mine.data}}.dump(
-        -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    const char* at = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      const ssize_t written = write(fds[1], at, left);
-      if (written <= 0) break;
-      at += written;
-      left -= static_cast<std::size_t>(written);
-    }
+    WriteAll(fds[1], nlohmann::ordered_json{{"failures", mine.failures}, {"data", mine.data}}.dump(
+                         -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     close(fds[1]);
     _exit(0);
   }
+  if (own_group) setpgid(child, child);  // also here, so no kill can come before the child's own call
   close(fds[1]);
+  // Everything the case started goes when it ends, or when it runs too long:
+  // a process it left behind could hold the pipe open for ever.
+  const auto end_case = [&] { kill(own_group ? -child : child, SIGKILL); };
+
+  // The timeout is kept here, not by an alarm in the child, which the module
+  // could block or reset.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
   std::string text;
   char buffer[65536];
+  int status = 0;
+  bool exited = false;
   for (;;) {
-    const ssize_t got = read(fds[0], buffer, sizeof(buffer));
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+    pollfd ready{fds[0], POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      outcome.timed_out = true;
+      break;
+    }
+    const int polled = poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), 200)));
+    if (polled > 0) {
+      const ssize_t got = read(fds[0], buffer, sizeof(buffer));
+      if (got > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+        continue;
+      }
+      if (got == 0) break;  // every writer is gone
+    }
+    siginfo_t ended{};
+    if (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == child) {
+      exited = true;
+      // What the child wrote before it ended is still in the pipe.
+      fcntl(fds[0], F_SETFL, O_NONBLOCK);
+      ssize_t got;
+      while ((got = read(fds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<std::size_t>(got));
+      break;
+    }
   }
   close(fds[0]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
+  // At the end of the pipe the child is about to exit, and is waited for;
+  // past the deadline it is killed first. It is reaped only after what it
+  // started is ended, so its id cannot meanwhile pass to another process.
+  if (!exited && !outcome.timed_out) {
+    siginfo_t ended{};
+    while (waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+  }
+  end_case();
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (outcome.timed_out) {
+    outcome.crashed = true;
+    outcome.crash = "timed out after " + std::to_string(timeout_seconds) + " s";
+    return outcome;
   }
   if (WIFSIGNALED(status)) {
     outcome.crashed = true;
     const int signal_number = WTERMSIG(status);
-    outcome.crash = signal_number == SIGALRM
-                        ? "timed out after " + std::to_string(timeout_seconds) + " s"
-                        : "killed by signal " + std::to_string(signal_number) + " (" + strsignal(signal_number) + ")";
+    outcome.crash = "killed by signal " + std::to_string(signal_number) + " (" + strsignal(signal_number) + ")";
     return outcome;
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

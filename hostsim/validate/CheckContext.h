@@ -46,6 +46,7 @@ class CheckContext {
 // What an isolated case reports: its failures, and anything else as data.
 struct CaseOutcome {
   bool crashed = false;
+  bool timed_out = false;  // crashed because it ran past its time, and was ended
   std::string crash;  // "killed by signal 11 (Segmentation fault)", "timed out after 120 s"
   std::vector<std::string> failures;
   nlohmann::ordered_json data = nlohmann::ordered_json::object();
@@ -54,6 +55,8 @@ struct CaseOutcome {
 // Runs `body` in a forked child where the platform allows and `isolate` is
 // set, in this process otherwise. The body appends to the outcome's
 // failures and data; a crash or hang of the child is reported, not suffered.
+// A child still running after `timeout_seconds` is killed with every process
+// it started.
 CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<void(CaseOutcome&)>& body,
                     int timeout_seconds = 120);
 

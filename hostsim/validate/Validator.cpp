@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ostream>
 
+#include "CheckContext.h"
 #include "Checks.h"
 #include "Module.h"
 
@@ -59,6 +60,42 @@ const std::vector<Entry>& Entries() {
 
 const char* kModuleLoads = "module-loads";
 
+nlohmann::ordered_json ResultData(const CheckResult& r) {
+  return {{"outcome", static_cast<int>(r.outcome)}, {"summary", r.summary},  {"failures", r.failures},
+          {"skip_reason", r.skip_reason},           {"data", r.data},        {"seconds", r.seconds}};
+}
+
+// A check in a child process, so that a module that crashes or hangs in
+// some command ends that check, named, rather than the whole run.
+CheckResult RunCheckIsolated(const Entry& entry, const Module& module, const Options& options) {
+  const CaseOutcome outcome =
+      RunCase(options.isolate, entry.info.id,
+              [&](CaseOutcome& out) { out.data = ResultData(RunCheck(entry.info.id, module, options)); },
+              options.check_timeout_seconds);
+  CheckResult result;
+  result.id = entry.info.id;
+  result.description = entry.info.description;
+  if (outcome.crashed) {
+    result.outcome = outcome.timed_out ? Outcome::kTimeout : Outcome::kCrash;
+    result.failures.push_back(entry.info.id + ": the module " +
+                              (outcome.timed_out ? "did not return: " : "crashed the check: ") + outcome.crash);
+    return result;
+  }
+  if (!outcome.failures.empty()) {
+    result.outcome = Outcome::kFail;
+    result.failures = outcome.failures;
+    return result;
+  }
+  const nlohmann::ordered_json& d = outcome.data;
+  result.outcome = static_cast<Outcome>(d.at("outcome").get<int>());
+  result.summary = d.at("summary").get<std::string>();
+  result.failures = d.at("failures").get<std::vector<std::string>>();
+  result.skip_reason = d.at("skip_reason").get<std::string>();
+  result.data = d.at("data");
+  result.seconds = d.at("seconds").get<double>();
+  return result;
+}
+
 }  // namespace
 
 const char* OutcomeName(Outcome outcome) {
@@ -67,6 +104,7 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::kFail: return "fail";
     case Outcome::kSkip: return "skip";
     case Outcome::kCrash: return "crash";
+    case Outcome::kTimeout: return "timeout";
   }
   return "?";
 }
@@ -128,13 +166,31 @@ Report Validate(const Options& options) {
   CheckResult loads;
   loads.id = kModuleLoads;
   loads.description = info_of(kModuleLoads).description;
+  // A module can crash the loader (its own initialisers run in it), so it is
+  // opened in a child first and here only once that went well.
+  const CaseOutcome trial = RunCase(options.isolate, kModuleLoads, [&](CaseOutcome& out) {
+    try {
+      const Module trial_module(options.module_path);
+    } catch (const std::exception& failure) {
+      out.failures.push_back(failure.what());
+    }
+  },
+                                    options.check_timeout_seconds);
   std::unique_ptr<Module> module;
-  try {
-    module = std::make_unique<Module>(options.module_path);
-    loads.summary = options.module_path;
-  } catch (const std::exception& failure) {
+  if (trial.crashed) {
+    loads.outcome = trial.timed_out ? Outcome::kTimeout : Outcome::kCrash;
+    loads.failures.push_back("loading the module " + trial.crash);
+  } else if (!trial.failures.empty()) {
     loads.outcome = Outcome::kFail;
-    loads.failures.push_back(failure.what());
+    loads.failures = trial.failures;
+  } else {
+    try {
+      module = std::make_unique<Module>(options.module_path);
+      loads.summary = options.module_path;
+    } catch (const std::exception& failure) {
+      loads.outcome = Outcome::kFail;
+      loads.failures.push_back(failure.what());
+    }
   }
   report.results.push_back(loads);
 
@@ -149,12 +205,14 @@ Report Validate(const Options& options) {
       report.results.push_back(result);
       continue;
     }
-    report.results.push_back(RunCheck(entry.info.id, *module, options));
+    report.results.push_back(RunCheckIsolated(entry, *module, options));
   }
   return report;
 }
 
-bool Report::Passed() const { return Count(Outcome::kFail) == 0 && Count(Outcome::kCrash) == 0; }
+bool Report::Passed() const {
+  return Count(Outcome::kFail) == 0 && Count(Outcome::kCrash) == 0 && Count(Outcome::kTimeout) == 0;
+}
 
 int Report::Count(Outcome outcome) const {
   return static_cast<int>(std::count_if(results.begin(), results.end(),
@@ -178,6 +236,7 @@ nlohmann::ordered_json Report::ToJson() const {
                                 {"passed", Count(Outcome::kPass)},
                                 {"failed", Count(Outcome::kFail)},
                                 {"crashed", Count(Outcome::kCrash)},
+                                {"timed_out", Count(Outcome::kTimeout)},
                                 {"skipped", Count(Outcome::kSkip)},
                                 {"verdict", Passed() ? "pass" : "fail"}};
 }
@@ -201,13 +260,15 @@ void Report::PrintText(std::ostream& out) const {
     }
   }
   out << "\n" << Count(Outcome::kPass) << " passed, " << Count(Outcome::kFail) << " failed, "
-      << Count(Outcome::kCrash) << " crashed, " << Count(Outcome::kSkip) << " skipped\n";
+      << Count(Outcome::kCrash) << " crashed, " << Count(Outcome::kTimeout) << " timed out, "
+      << Count(Outcome::kSkip) << " skipped\n";
   if (Passed()) {
     out << "VERDICT: PASS\n";
   } else {
     std::string failed;
     for (const CheckResult& r : results) {
-      if (r.outcome == Outcome::kFail || r.outcome == Outcome::kCrash) failed += (failed.empty() ? "" : ", ") + r.id;
+      if (r.outcome == Outcome::kFail || r.outcome == Outcome::kCrash || r.outcome == Outcome::kTimeout)
+        failed += (failed.empty() ? "" : ", ") + r.id;
     }
     out << "VERDICT: FAIL (" << failed << ")\n";
   }

@@ -20,7 +20,7 @@ class Module;
 
 namespace hostsim::validate {
 
-enum class Outcome { kPass, kFail, kSkip, kCrash };
+enum class Outcome { kPass, kFail, kSkip, kCrash, kTimeout };
 const char* OutcomeName(Outcome outcome);
 
 struct CheckInfo {
@@ -49,9 +49,12 @@ struct Options {
   std::uint32_t seed = kDefaultSeed;
   std::vector<std::string> only;                            // run just these ids (all when empty)
   std::vector<std::pair<std::string, std::string>> skip;    // id and the reason it is left out
-  // Runs each case that can crash in a child process, so a crash becomes a
-  // result naming the case instead of ending the run (POSIX only).
+  // Runs each check, and each case within it that can crash, in a child
+  // process, so a crash or a hang becomes a result naming the check or case
+  // instead of ending the run (POSIX only; Windows runs all in one process).
   bool isolate = true;
+  // How long one check may run in its child before it is ended as timed out.
+  int check_timeout_seconds = 600;
   // How much each randomised check does.
   int frames = 64;
   int fuzz_cases = 120;
@@ -63,7 +66,7 @@ struct Report {
   std::uint32_t seed = 0;
   std::vector<CheckResult> results;
 
-  bool Passed() const;  // no check failed or crashed
+  bool Passed() const;  // no check failed, crashed or timed out
   int Count(Outcome outcome) const;
   nlohmann::ordered_json ToJson() const;
   // One line per check, the failures indented below it, and a verdict line.

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -242,6 +243,43 @@ TEST(ValidateCommand, ReportsTheSameRunAsTextAndAsJson) {
   EXPECT_EQ(RunHost("--only no-such-check").exit_code, 2);
   EXPECT_EQ(RunHost("--module /nonexistent/module.so --only lifecycle-order").exit_code, 1);
 }
+
+#if defined(TOVANE_CRASHING_MODULE_PATH)
+// A module that crashes or hangs in a command ends only the checks that
+// reach it: each is reported with its outcome and id, the run goes on to the
+// next check and to a verdict, and the exit status says the module failed.
+struct BrokenModuleCase {
+  const char* name;
+  const char* module;
+  const char* tag;     // the line's outcome
+  const char* detail;  // what the failure says happened
+};
+
+class BrokenModuleRun : public ::testing::TestWithParam<BrokenModuleCase> {};
+
+TEST_P(BrokenModuleRun, EndsTheCheckNamingItAndGoesOn) {
+  const BrokenModuleCase& c = GetParam();
+  const CommandRun run = RunHost(std::string("--module \"") + c.module +
+                                 "\" --only lifecycle-order --only render-sequence --frames 4 --timeout 2");
+  EXPECT_EQ(run.exit_code, 1) << run.out;
+  for (const char* id : {"lifecycle-order", "render-sequence"}) {
+    EXPECT_NE(run.out.find(std::string(c.tag) + std::string(6 - std::min<std::size_t>(std::strlen(c.tag), 5), ' ') +
+                           id),
+              std::string::npos)
+        << id << " in\n"
+        << run.out;
+  }
+  EXPECT_NE(run.out.find(c.detail), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("VERDICT: FAIL (lifecycle-order, render-sequence)"), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(CrashOrHang, BrokenModuleRun,
+                         ::testing::Values(BrokenModuleCase{"Crashing", TOVANE_CRASHING_MODULE_PATH, "CRASH",
+                                                            "lifecycle-order: the module crashed the check: killed by signal 11"},
+                                           BrokenModuleCase{"Hanging", TOVANE_HANGING_MODULE_PATH, "TIMEOUT",
+                                                            "lifecycle-order: the module did not return: timed out after 2 s"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 TEST(ValidateCommand, RepeatsARunFromItsSeed) {
   auto summary = [](std::uint32_t seed) {

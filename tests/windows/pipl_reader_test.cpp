@@ -213,4 +213,82 @@ TEST(PiplReader, DamagedModuleIsAFormatErrorOrHasNoList) {
   }
 }
 
+// A PE image whose resource directory lists "PIPL" 16000 `entries` times,
+// every entry pointing at one block of `data_bytes`: a few bytes of
+// directory that would make a reader copy entries x data_bytes.
+pipl::Bytes ImageRepeatingOneResource(std::uint32_t entries, std::uint32_t data_bytes) {
+  constexpr std::uint32_t kPe = 0x40, kOptional = kPe + 24, kOptionalSize = 0xF0;
+  constexpr std::uint32_t kSectionTable = kOptional + kOptionalSize, kResources = 0x200;
+  const std::uint32_t type_dir = 24, name = 48, language_dir = 60;
+  const std::uint32_t data_entry = language_dir + 16 + 8 * entries, data = data_entry + 16;
+  const std::uint32_t section_size = data + data_bytes;
+  pipl::Bytes image(kResources + section_size, 0);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { image.at(at) = v & 0xFF, image.at(at + 1) = v >> 8; };
+  image[0] = 'M', image[1] = 'Z';
+  PutLe32(image, 0x3C, kPe);
+  PutLe32(image, kPe, 0x00004550);
+  put16(kPe + 6, 1);
+  put16(kPe + 20, kOptionalSize);
+  put16(kOptional, 0x20B);
+  PutLe32(image, kOptional + 108, 16);
+  PutLe32(image, kOptional + 112 + 16, kResources);
+  PutLe32(image, kOptional + 112 + 20, section_size);
+  PutLe32(image, kSectionTable + 8, section_size);
+  PutLe32(image, kSectionTable + 12, kResources);
+  PutLe32(image, kSectionTable + 16, section_size);
+  PutLe32(image, kSectionTable + 20, kResources);
+  const std::uint32_t r = kResources;
+  put16(r + 12, 1);  // root: one named type
+  PutLe32(image, r + 16, 0x80000000u | name);
+  PutLe32(image, r + 20, 0x80000000u | type_dir);
+  put16(r + name, 4);
+  for (int c = 0; c < 4; ++c) put16(r + name + 2 + 2 * c, static_cast<std::uint16_t>("PIPL"[c]));
+  put16(r + type_dir + 14, 1);  // the type: one id, whose languages follow
+  PutLe32(image, r + type_dir + 16, 16000);
+  PutLe32(image, r + type_dir + 20, 0x80000000u | language_dir);
+  put16(r + language_dir + 14, static_cast<std::uint16_t>(entries));
+  if (entries > 0xFFFF) put16(r + language_dir + 12, static_cast<std::uint16_t>(entries - 0xFFFF));
+  for (std::uint32_t e = 0; e < entries; ++e) {
+    PutLe32(image, r + language_dir + 16 + 8 * e, 1033);
+    PutLe32(image, r + language_dir + 20 + 8 * e, data_entry);
+  }
+  PutLe32(image, r + data_entry, kResources + data);
+  PutLe32(image, r + data_entry + 4, data_bytes);
+  PutLe32(image, r + data_entry + 8, 1252);
+  return image;
+}
+
+struct Repeated {
+  const char* name;
+  std::uint32_t entries, data_bytes;
+  std::uint64_t budget;
+  bool refused;
+};
+
+class RepeatedResource : public ::testing::TestWithParam<Repeated> {};
+
+// What the entries would copy is weighed against the budget before the copy:
+// an image of a megabyte cannot make the reader take gigabytes.
+TEST_P(RepeatedResource, IsCopiedOnlyWithinTheBudget) {
+  const Repeated& c = GetParam();
+  const pipl::Bytes image = ImageRepeatingOneResource(c.entries, c.data_bytes);
+  try {
+    const std::vector<pipl::PeResource> found = pipl::FindPeResources(image, "PIPL", 16000, c.budget);
+    EXPECT_FALSE(c.refused) << found.size() << " copies taken";
+    EXPECT_EQ(found.size(), c.entries);
+  } catch (const pipl::FormatError& error) {
+    EXPECT_TRUE(c.refused) << error.what();
+    EXPECT_NE(std::string(error.what()).find("so often"), std::string::npos) << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, RepeatedResource,
+    ::testing::Values(Repeated{"OneList", 1, 290, pipl::kDefaultResourceBytes, false},
+                      Repeated{"TwoWithinBudget", 2, 1024, 4096, false},
+                      Repeated{"FivePastBudget", 5, 1024, 4096, true},
+                      Repeated{"OneListEightGigabytesOver", 131070, 65536, pipl::kDefaultResourceBytes, true},
+                      Repeated{"ThousandWithinDefault", 1000, 65536, pipl::kDefaultResourceBytes, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

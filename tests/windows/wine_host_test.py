@@ -17,6 +17,7 @@ import fcntl
 import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -251,6 +252,49 @@ class WineHostTest(unittest.TestCase):
         self.assertEqual(code, 0, "\n".join(lines) + err)
         self.assertIn("global setup: version 0x80601, out flags 0x6000000, out flags 2 0x1400", lines)
         self.assertEqual(lines[-1], "ok")
+
+
+class WineHostileInputTest(unittest.TestCase):
+    """Paths outside the Windows code page reach the files they name, and a
+    device name is refused at once instead of read from."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tovane_wine_hostile_")
+
+    def host(self, *args):
+        # Wine hands a Unix argument to the program through the locale's
+        # encoding: UTF-8, so the wide command line holds what was typed.
+        env = dict(wine_environment(), LANG="C.UTF-8")
+        done = subprocess.run([WINE64, WINDOWS_HOST] + list(args), env=env, capture_output=True,
+                              timeout=RUN_TIMEOUT)
+        return done.returncode, done.stderr.decode("utf-8", errors="replace")
+
+    def test_paths_outside_the_code_page_are_read_and_written(self):
+        folder = os.path.join(self.dir, "prüfung ß 東京")
+        os.makedirs(folder)
+        module = os.path.join(folder, "modül.aex")
+        shutil.copyfile(AEX, module)
+        code, err = self.host("pipl", windows_path(module))
+        self.assertEqual(code, 0, err)
+        trace = os.path.join(folder, "spür.jsonl")
+        code, err = self.host("lifecycle", "--module", windows_path(module), "--trace", windows_path(trace))
+        self.assertEqual(code, 0, err)
+        self.assertTrue(read_lines(trace), "the trace is empty")
+        # The scene is read: its misspelt field is what is refused.
+        scene_path = os.path.join(folder, "szene.json")
+        with open(scene_path, "w", encoding="utf-8") as f:
+            json.dump({"composition": {"widht": 8}}, f)
+        code, err = self.host("render", windows_path(scene_path), "--module", windows_path(module),
+                              "--out", windows_path(os.path.join(folder, "aus")))
+        self.assertEqual(code, 1, err)
+        self.assertIn("composition.widht: unknown field", err)
+
+    def test_device_names_are_refused_at_once(self):
+        for args in (["render", "COM1"], ["render", "NUL"], ["pipl", "CON"], ["pipl", "COM1"]):
+            code, err = self.host(*args)
+            self.assertEqual(code, 1, f"{args}: {err}")
+            self.assertIn(f"{args[1]}: cannot open", err)
+
 
 
 if __name__ == "__main__":
