@@ -11,7 +11,16 @@
 
 add_library(tovane_host_interface INTERFACE)
 
+# The host-headers preset asks for this, so that forgetting the two options
+# stops the configure instead of building a module against host/ where the
+# one to install was meant.
+option(TOVANE_REQUIRE_HOST_HEADERS "Fail unless TOVANE_HOST_HEADERS and TOVANE_HOST_UMBRELLA are given" OFF)
+
 if(TOVANE_HOST_HEADERS STREQUAL "" AND TOVANE_HOST_UMBRELLA STREQUAL "")
+  if(TOVANE_REQUIRE_HOST_HEADERS)
+    message(FATAL_ERROR "The module to install is built against the host's published headers: give "
+                        "-DTOVANE_HOST_HEADERS=<folders> -DTOVANE_HOST_UMBRELLA=<header> (README, \"Installing the effect\")")
+  endif()
   set(TOVANE_BUILT_AGAINST_HOST_HEADERS OFF)
   target_include_directories(tovane_host_interface INTERFACE ${PROJECT_SOURCE_DIR}/host)
   return()
