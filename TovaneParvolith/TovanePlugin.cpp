@@ -622,8 +622,8 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderE
 
 // The one function the host calls. The only place an exception is caught:
 // the error code a missing suite throws, of exactly the platform's error type.
-extern "C" PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                           PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
+extern "C" TOVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                              PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
   PF_Err err = PF_Err_NONE;
   try {
     switch (cmd) {

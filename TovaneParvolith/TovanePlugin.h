@@ -58,5 +58,14 @@ typedef struct {
   double time_sec;    // "Time(sec)" in seconds
 } PreRenderData;
 
-extern "C" PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                           PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+// The module's one entry, found by the host under this name (the property
+// list's entry-point property). The Windows module exports it through its
+// module definition file as well.
+#if defined(_WIN32)
+#define TOVANE_EXPORT __declspec(dllexport)
+#else
+#define TOVANE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" TOVANE_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                              PF_ParamDef* params[], PF_LayerDef* output, void* extra);

@@ -12,7 +12,6 @@
 #include "AEGP_UtilitySuite.h"
 #include "PF_Callbacks.h"
 #include "PF_Commands.h"
-#include "PF_EntryPoint.h"
 #include "PF_Errors.h"
 #include "PF_Flags.h"
 #include "PF_HandleSuite.h"

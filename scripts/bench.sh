@@ -23,8 +23,8 @@ if [ "${1:-}" = "--quick" ]; then reps=1; ffmpeg_frames=20; fi
 # a higher one for the measurements is, when allowed.
 run() { if nice -n -5 true 2>/dev/null; then nice -n -5 "$@"; else "$@"; fi; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVANE_BUILD_BENCH=ON -DTOVANE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tovane-bench tovane-bench-frames tovane-host
+cmake --preset bench >/dev/null
+cmake --build --preset bench
 rm -rf "$out" && mkdir -p "$out"
 
 echo "== Google Benchmark (tovane-bench)"

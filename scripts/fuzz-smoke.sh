@@ -10,10 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-20000}
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DTOVANE_BUILD_FUZZ=ON -DTOVANE_BUILD_TESTS=OFF -DTOVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target tovane_fuzz -j "$(nproc)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
 
 # New inputs the run finds go to a scratch directory, not into the repository.
 work=$(mktemp -d)

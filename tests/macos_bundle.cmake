@@ -3,14 +3,10 @@
 # the build names one (scripts/build.sh does).
 
 set(TOVANE_MACOS_BUILD_DIR "" CACHE PATH "Cross-build directory that holds TovaneParvolith.plugin")
-find_package(Python3 COMPONENTS Interpreter)
-find_program(TOVANE_LLVM_OBJDUMP NAMES llvm-objdump llvm-objdump-14)
-find_program(TOVANE_LLVM_NM NAMES llvm-nm llvm-nm-14)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(TOVANE_LLVM_OBJDUMP NAMES llvm-objdump llvm-objdump-14 REQUIRED)
+find_program(TOVANE_LLVM_NM NAMES llvm-nm llvm-nm-14 REQUIRED)
 
-if(Python3_Interpreter_FOUND AND TOVANE_LLVM_OBJDUMP AND TOVANE_LLVM_NM)
-  add_test(NAME macos_bundle COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/macos_bundle_test.py)
-  set_tests_properties(macos_bundle PROPERTIES ENVIRONMENT
-    "TOVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOVANE_MACOS_BUILD_DIR=${TOVANE_MACOS_BUILD_DIR};LLVM_OBJDUMP=${TOVANE_LLVM_OBJDUMP};LLVM_NM=${TOVANE_LLVM_NM}")
-else()
-  message(STATUS "macos_bundle test left out: needs python3, llvm-objdump and llvm-nm")
-endif()
+add_test(NAME macos_bundle COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/macos_bundle_test.py)
+set_tests_properties(macos_bundle PROPERTIES ENVIRONMENT
+  "TOVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOVANE_MACOS_BUILD_DIR=${TOVANE_MACOS_BUILD_DIR};LLVM_OBJDUMP=${TOVANE_LLVM_OBJDUMP};LLVM_NM=${TOVANE_LLVM_NM}")

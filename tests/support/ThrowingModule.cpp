@@ -6,8 +6,8 @@
 
 #include "PF_EntryPoint.h"
 
-extern "C" PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
-                                           void*) {
+extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
+                                 void*) {
   switch (cmd) {
     case PF_Cmd_GLOBAL_SETUP: throw std::runtime_error("no memory for the effect");
     case PF_Cmd_ABOUT: throw std::runtime_error("");

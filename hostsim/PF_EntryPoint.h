@@ -1,17 +1,10 @@
-// The one function the host calls in an effect module.
+// How the substitute host finds and calls a module's entry point: by the name
+// the property list gives, through the one signature every command shares.
+// The effect itself only defines the function; the host's published headers
+// need not spell either of these.
 #pragma once
 
-#include "PF_Commands.h"
-#include "PF_Errors.h"
-#include "PF_Params.h"
-#include "PF_Pixels.h"
-#include "PF_Records.h"
-
-#if defined(_WIN32)
-#define PF_EXPORT __declspec(dllexport)
-#else
-#define PF_EXPORT __attribute__((visibility("default")))
-#endif
+#include "AE_Host.h"
 
 // extra is a PF_PreRenderExtra* for command 23, a PF_SmartRenderExtra* for 24.
 typedef PF_Err (*PF_EntryPointFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
