@@ -7,8 +7,8 @@
 
 #include "PF_EntryPoint.h"
 
-extern "C" PF_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
-                                           void*) {
+extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
+                                 void*) {
   if (cmd == PF_Cmd_GLOBAL_SETUP) {
 #if defined(TOVANE_BROKEN_HANG)
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
