@@ -1,5 +1,5 @@
-// The fast scaled copy against the reference: its loops must give the
-// reference's bits, whatever the depth, scale,
+// The fast scaled copy against the reference: its loops, as compiled for
+// each instruction set, must give the reference's bits, whatever the depth, scale,
 // rectangle placement and pixel values, since the host's tests and the
 // effect's rendering tests all see the fast path.
 #include <gtest/gtest.h>
@@ -42,8 +42,8 @@ ScaledCopyGeometry GeometryOf(const PixelWorld& src, const PixelWorld& dst, cons
   return g;
 }
 
-// Runs the reference and the fast loops on copies of dst and reports the
-// first pixel where the fast loops depart from the reference.
+// Runs the reference and the fast loops for each instruction set on copies
+// of dst and reports the first pixel where one departs from the reference.
 void ExpectFastMatchesReference(const PixelWorld& src, const PixelWorld& dst, const PF_LRect& sr, const PF_LRect& dr) {
   const std::string what = DepthName(src.depth()) + " " + std::to_string(src.width()) + "x" +
                            std::to_string(src.height()) + " src_r " + Str(sr) + " -> " + std::to_string(dst.width()) +
@@ -51,9 +51,12 @@ void ExpectFastMatchesReference(const PixelWorld& src, const PixelWorld& dst, co
   auto reference = Clone(dst);
   ASSERT_EQ(ScalingCopyReference(src.world(), reference->world(), &sr, &dr), PF_Err_NONE) << what;
   const ScaledCopyGeometry g = GeometryOf(src, dst, sr, dr);
-  auto fast = Clone(dst);
-  ASSERT_TRUE(ScaledCopyFast(src.world(), fast->world(), g)) << what;
-  EXPECT_EQ(FirstDifference(*fast, *reference), "") << what;
+  for (InstructionSet set : {InstructionSet::kAvx2, InstructionSet::kBaseline}) {
+    auto fast = Clone(dst);
+    ASSERT_TRUE(ScaledCopyFast(src.world(), fast->world(), g, set)) << what;
+    EXPECT_EQ(FirstDifference(*fast, *reference), "")
+        << (set == InstructionSet::kAvx2 ? "AVX2 loops, " : "baseline loops, ") << what;
+  }
 }
 
 PF_LRect Whole(const PixelWorld& w) { return {0, 0, w.width(), w.height()}; }

@@ -1,6 +1,7 @@
 #include "ScalingCopyFast.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct AxisPlan {
   std::vector<unsigned char> real;
   std::vector<std::size_t> taps;
   std::vector<double> total;
+  double uniform_total = 0.0;  // the total of every output when it is one power of two, else 0
 };
 
 AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo, std::int64_t dst_len,
@@ -46,6 +48,10 @@ AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo
     }
   }
   plan.stride = std::max<std::size_t>(plan.stride, 1);
+  int exponent = 0;
+  if (plan.count > 0 && std::frexp(plan.total[0], &exponent) == 0.5 &&
+      std::all_of(plan.total.begin(), plan.total.end(), [&](double t) { return t == plan.total[0]; }))
+    plan.uniform_total = plan.total[0];
   plan.index.assign(plan.stride * plan.count, 0);
   plan.weight.assign(plan.stride * plan.count, 0.0);
   plan.real.assign(plan.stride * plan.count, 0);
@@ -71,57 +77,99 @@ Pixel* DestRow(PF_EffectWorld& w, std::int64_t y) {
 
 // One channel per array, one element per pixel or output column: the layout
 // in which the compiler turns the loops below into vector instructions.
-struct Planes {
-  std::vector<double> a, r, g, b;
-  void Resize(std::size_t n) { a.resize(n), r.resize(n), g.resize(n), b.resize(n); }
-  void Zero() {
-    std::fill(a.begin(), a.end(), 0.0), std::fill(r.begin(), r.end(), 0.0);
-    std::fill(g.begin(), g.end(), 0.0), std::fill(b.begin(), b.end(), 0.0);
-  }
-};
-
 // Integer pixels hold finite values, so a padding slot (weight 0) adds +0.0
 // to every sum, which changes none. Float pixels may hold infinities, and
 // 0 * infinity is NaN: their padding slots read as 0 instead.
-template <typename Pixel>
-constexpr bool kMaskPadding = false;
-template <>
-constexpr bool kMaskPadding<PF_PixelFloat> = true;
 
 // A source row as the output columns see it: for each x slot, the pixel each
-// column reads there, as doubles. Made once per source row and kept for the
-// next output rows, which read mostly the same source rows; they are asked
+// column reads there, copied whole into arrays of one element per slot and
+// turned into doubles only in the vector loops that sum them. Copying needs
+// a load and a store a pixel word, converting every channel there would need
+// four of each and a conversion.
+template <typename Pixel>
+struct ColumnPixels;
+
+template <>
+struct ColumnPixels<PF_Pixel8> {
+  std::vector<std::uint32_t> argb;  // alpha in the low byte, blue in the high
+  void Resize(std::size_t n) { argb.resize(n); }
+  void Put(std::size_t s, const PF_Pixel8& p, bool) {
+    argb[s] = p.alpha | std::uint32_t{p.red} << 8 | std::uint32_t{p.green} << 16 | std::uint32_t{p.blue} << 24;
+  }
+  struct View {
+    const std::uint32_t* argb;
+    double a(std::size_t c) const { return static_cast<std::int32_t>(argb[c] & 0xFF); }
+    double r(std::size_t c) const { return static_cast<std::int32_t>(argb[c] >> 8 & 0xFF); }
+    double g(std::size_t c) const { return static_cast<std::int32_t>(argb[c] >> 16 & 0xFF); }
+    double b(std::size_t c) const { return static_cast<std::int32_t>(argb[c] >> 24); }
+  };
+  View From(std::size_t at) const { return {argb.data() + at}; }
+};
+
+template <>
+struct ColumnPixels<PF_Pixel16> {
+  std::vector<std::uint32_t> ar, gb;  // alpha and green in the low halves
+  void Resize(std::size_t n) { ar.resize(n), gb.resize(n); }
+  void Put(std::size_t s, const PF_Pixel16& p, bool) {
+    ar[s] = p.alpha | std::uint32_t{p.red} << 16;
+    gb[s] = p.green | std::uint32_t{p.blue} << 16;
+  }
+  struct View {
+    const std::uint32_t *ar, *gb;
+    double a(std::size_t c) const { return static_cast<std::int32_t>(ar[c] & 0xFFFF); }
+    double r(std::size_t c) const { return static_cast<std::int32_t>(ar[c] >> 16); }
+    double g(std::size_t c) const { return static_cast<std::int32_t>(gb[c] & 0xFFFF); }
+    double b(std::size_t c) const { return static_cast<std::int32_t>(gb[c] >> 16); }
+  };
+  View From(std::size_t at) const { return {ar.data() + at, gb.data() + at}; }
+};
+
+template <>
+struct ColumnPixels<PF_PixelFloat> {
+  std::vector<float> pa, pr, pg, pb;
+  void Resize(std::size_t n) { pa.resize(n), pr.resize(n), pg.resize(n), pb.resize(n); }
+  void Put(std::size_t s, const PF_PixelFloat& p, bool real) {
+    pa[s] = real ? p.alpha : 0.0f, pr[s] = real ? p.red : 0.0f;
+    pg[s] = real ? p.green : 0.0f, pb[s] = real ? p.blue : 0.0f;
+  }
+  struct View {
+    const float *pa, *pr, *pg, *pb;
+    double a(std::size_t c) const { return pa[c]; }
+    double r(std::size_t c) const { return pr[c]; }
+    double g(std::size_t c) const { return pg[c]; }
+    double b(std::size_t c) const { return pb[c]; }
+  };
+  View From(std::size_t at) const { return {pa.data() + at, pr.data() + at, pg.data() + at, pb.data() + at}; }
+};
+
+// The source rows of the latest output rows, made once each and kept for the
+// next output rows, which read mostly the same source rows. They are asked
 // for in increasing order, so the oldest kept is the one to replace.
 template <typename Pixel>
 class SourceRowsAsColumns {
  public:
   SourceRowsAsColumns(const PF_EffectWorld& src, const AxisPlan& xs, std::size_t keep)
       : src_(src), xs_(xs), rows_(keep), which_(keep, -1) {
-    for (Planes& p : rows_) p.Resize(xs.stride * xs.count);
+    for (ColumnPixels<Pixel>& p : rows_) p.Resize(xs.stride * xs.count);
   }
 
-  const Planes& Row(A_long y) {
+  const ColumnPixels<Pixel>& Row(A_long y) {
     for (std::size_t k = 0; k < rows_.size(); ++k)
       if (which_[k] == y) return rows_[k];
     const std::size_t k = next_;
     next_ = (next_ + 1) % rows_.size();
     which_[k] = y;
-    Planes& p = rows_[k];
+    ColumnPixels<Pixel>& p = rows_[k];
     const Pixel* row = SourceRow<Pixel>(src_, y) + xs_.first;
     const std::size_t n = xs_.stride * xs_.count;
-    for (std::size_t s = 0; s < n; ++s) {
-      const Pixel& px = row[xs_.index[s]];
-      const bool read = !kMaskPadding<Pixel> || xs_.real[s];
-      p.a[s] = read ? px.alpha : 0.0, p.r[s] = read ? px.red : 0.0;
-      p.g[s] = read ? px.green : 0.0, p.b[s] = read ? px.blue : 0.0;
-    }
+    for (std::size_t s = 0; s < n; ++s) p.Put(s, row[xs_.index[s]], xs_.real[s] != 0);
     return p;
   }
 
  private:
   const PF_EffectWorld& src_;
   const AxisPlan& xs_;
-  std::vector<Planes> rows_;
+  std::vector<ColumnPixels<Pixel>> rows_;
   std::vector<A_long> which_;
   std::size_t next_ = 0;
 };
@@ -135,34 +183,65 @@ struct Chunk {
   double a[kChunk], r[kChunk], g[kChunk], b[kChunk];
 };
 
+// One tap's share in the reference's sums, with its weight wx * wy:
+// alpha-weighted, or with kPlain the unweighted colour.
+template <bool kPlain, typename View>
+inline void AddTap(const View& p, std::size_t c, double w, double& a, double& r, double& g, double& b) {
+  if (kPlain) {
+    r += w * p.r(c), g += w * p.g(c), b += w * p.b(c);
+  } else {
+    const double wa = w * p.a(c);
+    a += wa, r += wa * p.r(c), g += wa * p.g(c), b += wa * p.b(c);
+  }
+}
+
 // The reference's sums for columns [from, from + n) of one output row, tap by
-// tap in its order (rows outer, columns inner), each column in its own lane:
-// alpha-weighted, or with kPlain the unweighted colour. Sums start at +0.0 as
-// the reference's do; the padding rows it leaves out are left out here too.
-template <bool kPlain>
-void AddTaps(const Planes* const* rows, const double* wy, std::size_t ny, const AxisPlan& xs, std::size_t from,
-             std::size_t n, Chunk& s) {
+// tap in its order (rows outer, columns inner), each column in its own lane.
+// Sums start at +0.0 as the reference's do; the padding rows it leaves out
+// are left out here too.
+template <bool kPlain, typename Pixel>
+void AddTaps(const ColumnPixels<Pixel>* const* rows, const double* wy, std::size_t ny, const AxisPlan& xs,
+             std::size_t from, std::size_t n, Chunk& s) {
   for (std::size_t c = 0; c < n; ++c) s.a[c] = 0.0, s.r[c] = 0.0, s.g[c] = 0.0, s.b[c] = 0.0;
   for (std::size_t ty = 0; ty < ny; ++ty) {
     for (std::size_t tx = 0; tx < xs.stride; ++tx) {
       const std::size_t at = tx * xs.count + from;
-      const double* pa = rows[ty]->a.data() + at;
-      const double* pr = rows[ty]->r.data() + at;
-      const double* pg = rows[ty]->g.data() + at;
-      const double* pb = rows[ty]->b.data() + at;
+      const typename ColumnPixels<Pixel>::View p = rows[ty]->From(at);
       const double* wx = xs.weight.data() + at;
-      const double row_weight = wy[ty];
-      for (std::size_t c = 0; c < n; ++c) {
-        const double w = wx[c] * row_weight;
-        if (kPlain) {
-          s.r[c] += w * pr[c], s.g[c] += w * pg[c], s.b[c] += w * pb[c];
-        } else {
-          const double wa = w * pa[c];
-          s.a[c] += wa, s.r[c] += wa * pr[c], s.g[c] += wa * pg[c], s.b[c] += wa * pb[c];
-        }
-      }
+      for (std::size_t c = 0; c < n; ++c) AddTap<kPlain>(p, c, wx[c] * wy[ty], s.a[c], s.r[c], s.g[c], s.b[c]);
     }
   }
+}
+
+// The same for two real rows of two slots each, the taps of every
+// enlargement and of halving: all four taps of a column in one pass, so the
+// sums stay in registers.
+template <bool kPlain, typename Pixel>
+void AddTwoByTwoTaps(const ColumnPixels<Pixel>* const* rows, const double* wy, const AxisPlan& xs, std::size_t from,
+                     std::size_t n, Chunk& s) {
+  using View = typename ColumnPixels<Pixel>::View;
+  const View p00 = rows[0]->From(from), p01 = rows[0]->From(xs.count + from);
+  const View p10 = rows[1]->From(from), p11 = rows[1]->From(xs.count + from);
+  const double* wx0 = xs.weight.data() + from;
+  const double* wx1 = wx0 + xs.count;
+  const double wy0 = wy[0], wy1 = wy[1];
+  for (std::size_t c = 0; c < n; ++c) {
+    double a = 0.0, r = 0.0, g = 0.0, b = 0.0;
+    AddTap<kPlain>(p00, c, wx0[c] * wy0, a, r, g, b);
+    AddTap<kPlain>(p01, c, wx1[c] * wy0, a, r, g, b);
+    AddTap<kPlain>(p10, c, wx0[c] * wy1, a, r, g, b);
+    AddTap<kPlain>(p11, c, wx1[c] * wy1, a, r, g, b);
+    s.a[c] = a, s.r[c] = r, s.g[c] = g, s.b[c] = b;
+  }
+}
+
+template <bool kPlain, typename Pixel>
+void Sum(const ColumnPixels<Pixel>* const* rows, const double* wy, std::size_t ny, const AxisPlan& xs,
+         std::size_t from, std::size_t n, Chunk& s) {
+  if (ny == 2 && xs.stride == 2)
+    AddTwoByTwoTaps<kPlain>(rows, wy, xs, from, n, s);
+  else
+    AddTaps<kPlain>(rows, wy, ny, xs, from, n, s);
 }
 
 // The reference's rounding to an integer channel: 0 for anything not above
@@ -178,23 +257,40 @@ inline int Channel(double v) {
 
 // The reference's two branches per column: alpha over the total and colour
 // over alpha where the alpha sum is above 0, else the plain colour over the
-// total, with alpha 0 for integer pixels and still its sum over the total
-// for float ones (it may sum to zero or below in HDR work). Every division
-// is made in both branches and one result kept, so that the loop has no
-// branch to keep it from vector instructions.
-template <typename Pixel>
-void Resolve(const Chunk& s, const Chunk& plain, const double* xtotal, double ytotal, std::size_t n, Chunk& out) {
+// total. There float alpha is still its sum over the total (it may sum to
+// zero or below in HDR work) and integer alpha is 0, which its sum over the
+// total is too: integer sums are never below +0.0. Every division is made in
+// both branches and one result kept, so that the loop has no branch to keep
+// it from vector instructions.
+void ResolveEither(const Chunk& s, const Chunk& plain, const double* xtotal, double ytotal, std::size_t n,
+                   Chunk& out) {
   for (std::size_t c = 0; c < n; ++c) {
     const double t = xtotal[c] * ytotal;
     const double sa = s.a[c], sr = s.r[c], sg = s.g[c], sb = s.b[c];
     const double pr = plain.r[c], pg = plain.g[c], pb = plain.b[c];
     const bool weighted = sa > 0.0;
     const double divisor = weighted ? sa : t;
-    const double alpha = sa / t;
-    out.a[c] = kMaskPadding<Pixel> ? alpha : weighted ? alpha : 0.0;
+    out.a[c] = sa / t;
     out.r[c] = (weighted ? sr : pr) / divisor;
     out.g[c] = (weighted ? sg : pg) / divisor;
     out.b[c] = (weighted ? sb : pb) / divisor;
+  }
+}
+
+// The first branch alone, for chunks whose every column has alpha: left to
+// choose per column, the compiler divides for both branches. `inverse_total`,
+// when not 0, is 1 / total for a total that is the same power of two in
+// every column, by which multiplying gives the quotient's exact bits.
+void ResolveWeighted(const Chunk& s, const double* xtotal, double ytotal, double inverse_total, std::size_t n,
+                     Chunk& out) {
+  if (inverse_total != 0.0) {
+    for (std::size_t c = 0; c < n; ++c) out.a[c] = s.a[c] * inverse_total;
+  } else {
+    for (std::size_t c = 0; c < n; ++c) out.a[c] = s.a[c] / (xtotal[c] * ytotal);
+  }
+  for (std::size_t c = 0; c < n; ++c) {
+    const double sa = s.a[c];
+    out.r[c] = s.r[c] / sa, out.g[c] = s.g[c] / sa, out.b[c] = s.b[c] / sa;
   }
 }
 
@@ -224,7 +320,7 @@ template <typename Pixel>
 void Copy(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, const AxisPlan& ys, std::int64_t out_x,
           std::int64_t out_y) {
   SourceRowsAsColumns<Pixel> source(src, xs, ys.stride + 1);
-  std::vector<const Planes*> rows(ys.stride);
+  std::vector<const ColumnPixels<Pixel>*> rows(ys.stride);
   std::vector<double> wy(ys.stride);
   Chunk sums, plain, resolved;
   for (std::size_t r = 0; r < ys.count; ++r) {
@@ -235,33 +331,67 @@ void Copy(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, co
       rows[ty] = &source.Row(ys.first + ys.index[ty * ys.count + r]);
       wy[ty] = ys.weight[ty * ys.count + r];
     }
+    const double inverse_total =
+        xs.uniform_total != 0.0 && ys.uniform_total != 0.0 ? 1.0 / (xs.uniform_total * ys.uniform_total) : 0.0;
     Pixel* out = DestRow<Pixel>(dst, out_y + static_cast<std::int64_t>(r)) + out_x;
     for (std::size_t from = 0; from < xs.count; from += kChunk) {
       const std::size_t n = std::min(kChunk, xs.count - from);
-      AddTaps<false>(rows.data(), wy.data(), ny, xs, from, n, sums);
+      Sum<false>(rows.data(), wy.data(), ny, xs, from, n, sums);
       // The plain sums are wanted only where no alpha falls under a pixel.
       bool all_weighted = true;
       for (std::size_t c = 0; c < n; ++c) all_weighted = all_weighted && sums.a[c] > 0.0;
-      if (!all_weighted) AddTaps<true>(rows.data(), wy.data(), ny, xs, from, n, plain);
-      Resolve<Pixel>(sums, plain, xs.total.data() + from, ys.total[r], n, resolved);
+      if (!all_weighted) Sum<true>(rows.data(), wy.data(), ny, xs, from, n, plain);
+      if (all_weighted)
+        ResolveWeighted(sums, xs.total.data() + from, ys.total[r], inverse_total, n, resolved);
+      else
+        ResolveEither(sums, plain, xs.total.data() + from, ys.total[r], n, resolved);
       Store(resolved, n, out + from);
     }
   }
 }
 
+void CopyAtDepth(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, const AxisPlan& ys,
+                 std::int64_t out_x, std::int64_t out_y) {
+  switch (DepthOf(dst)) {
+    case BitDepth::k8: Copy<PF_Pixel8>(src, dst, xs, ys, out_x, out_y); break;
+    case BitDepth::k16: Copy<PF_Pixel16>(src, dst, xs, ys, out_x, out_y); break;
+    case BitDepth::k32: Copy<PF_PixelFloat>(src, dst, xs, ys, out_x, out_y); break;
+  }
+}
+
+// The same loops once more for AVX2, four doubles a register where the
+// baseline has two. Everything they call is inlined into this one function
+// (flatten), so nothing compiled for AVX2 is shared with the baseline code.
+// Windows builds keep to the baseline: MinGW's GCC does not align the stack
+// for spilled AVX registers.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
+#define TOVANE_COPY_HAS_AVX2 1
+__attribute__((target("avx2"), flatten)) void CopyAtDepthAvx2(const PF_EffectWorld& src, PF_EffectWorld& dst,
+                                                                const AxisPlan& xs, const AxisPlan& ys,
+                                                                std::int64_t out_x, std::int64_t out_y) {
+  CopyAtDepth(src, dst, xs, ys, out_x, out_y);
+}
+#endif
+
 }  // namespace
 
-bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g) {
+bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
+                    InstructionSet widest) {
   // Padding slots need some pixel to point at.
   if (src.width <= 0 || src.height <= 0 || src.data == nullptr) return false;
   if (g.out_w <= 0 || g.out_h <= 0) return true;
   const AxisPlan xs = PlanAxis(g.src_x, g.src_w, g.dst_x, g.dst_w, g.out_x, g.out_w, src.width);
   const AxisPlan ys = PlanAxis(g.src_y, g.src_h, g.dst_y, g.dst_h, g.out_y, g.out_h, src.height);
-  switch (DepthOf(dst)) {
-    case BitDepth::k8: Copy<PF_Pixel8>(src, dst, xs, ys, g.out_x, g.out_y); break;
-    case BitDepth::k16: Copy<PF_Pixel16>(src, dst, xs, ys, g.out_x, g.out_y); break;
-    case BitDepth::k32: Copy<PF_PixelFloat>(src, dst, xs, ys, g.out_x, g.out_y); break;
+#if defined(TOVANE_COPY_HAS_AVX2)
+  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  if (widest == InstructionSet::kAvx2 && has_avx2) {
+    CopyAtDepthAvx2(src, dst, xs, ys, g.out_x, g.out_y);
+    return true;
   }
+#else
+  (void)widest;
+#endif
+  CopyAtDepth(src, dst, xs, ys, g.out_x, g.out_y);
   return true;
 }
 

@@ -1,7 +1,7 @@
 // The scaled half of the host's copy, written for speed: tap tables built once
-// per copy, source rows converted once, and each output row computed as
+// per copy, source rows gathered once, and each output row computed as
 // plain loops over one array per channel, which the compiler turns into
-// vector instructions for whatever processor it targets. It repeats the
+// vector instructions. It repeats the
 // reference's arithmetic operation for operation, so its pixels are
 // identical, not merely close.
 #pragma once
@@ -21,10 +21,19 @@ struct ScaledCopyGeometry {
   std::int64_t out_x, out_w, out_y, out_h;
 };
 
+// The instruction sets the copy's loops are compiled for. Both give the same
+// pixels; the copy takes the wider where the processor has it (and the build
+// compiles it: not on Windows), and tests run each.
+enum class InstructionSet {
+  kBaseline,  // SSE2 on x86-64, which every such processor has
+  kAvx2,
+};
+
 // Writes the destination pixels of a copy whose rectangles differ in size.
 // src and dst must be usable worlds of one depth that do not share memory.
 // Returns false, writing nothing, for a case it leaves to the caller's own
 // path (a source world without pixels).
-bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g);
+bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
+                    InstructionSet widest = InstructionSet::kAvx2);
 
 }  // namespace hostsim
