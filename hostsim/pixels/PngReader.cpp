@@ -1,6 +1,8 @@
 // PNG reading through stb_image, the one translation unit that compiles its
 // implementation, so that its macros and warnings stay here.
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
@@ -29,10 +31,23 @@ FileHandle OpenForReading(const std::string& path) {
   return file;
 }
 
-// stb's reasons are terse ("bad IHDR len"); the prefix says which stage.
+// stb's reasons are terse ("bad codelengths"); the common ones of a damaged
+// file are said in words, stb's reason kept after them.
 std::string Reason(const char* stage) {
-  const char* reason = stbi_failure_reason();
-  return std::string(stage) + ": " + (reason ? reason : "unknown error");
+  const std::string reason = stbi_failure_reason() ? stbi_failure_reason() : "unknown error";
+  static const char* const kCompression[] = {"bad code lengths", "bad codelengths", "bad compression", "bad dist",
+                                             "bad huffman code", "bad zlib header", "no preset dict",
+                                             "output buffer limit", "read past buffer", "zlib corrupt"};
+  std::string words;
+  if (reason == "outofdata")
+    words = "the file ends before its pixels do";
+  else if (reason == "no IDAT")
+    words = "the file holds no pixel data";
+  else if (reason == "invalid filter" || reason == "bad filter method")
+    words = "a row of pixel data is damaged";
+  else if (std::find(std::begin(kCompression), std::end(kCompression), reason) != std::end(kCompression))
+    words = "the compressed pixel data is damaged";
+  return std::string(stage) + ": " + (words.empty() ? reason : words + " (" + reason + ")");
 }
 
 std::uint32_t Big32(const unsigned char* p) {
