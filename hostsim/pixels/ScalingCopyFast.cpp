@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 #include "AxisTaps.h"
@@ -177,7 +178,7 @@ class SourceRowsAsColumns {
 // Output columns are computed a chunk at a time in arrays on the stack: the
 // compiler knows they alias nothing, so it can keep each loop in vector
 // registers without checks at run time.
-constexpr std::size_t kChunk = 128;
+constexpr std::size_t kChunk = 64;
 
 struct Chunk {
   double a[kChunk], r[kChunk], g[kChunk], b[kChunk];
@@ -227,7 +228,18 @@ void AddTwoByTwoTaps(const ColumnPixels<Pixel>* const* rows, const double* wy, c
   const double wy0 = wy[0], wy1 = wy[1];
   for (std::size_t c = 0; c < n; ++c) {
     double a = 0.0, r = 0.0, g = 0.0, b = 0.0;
-    AddTap<kPlain>(p00, c, wx0[c] * wy0, a, r, g, b);
+    if (std::is_same<Pixel, PF_PixelFloat>::value) {
+      AddTap<kPlain>(p00, c, wx0[c] * wy0, a, r, g, b);
+    } else {
+      // Integer terms are +0.0 or above, and 0.0 + x is x for those: the
+      // sums may start from the first terms.
+      const double w = wx0[c] * wy0;
+      if (kPlain) {
+        r = w * p00.r(c), g = w * p00.g(c), b = w * p00.b(c);
+      } else {
+        a = w * p00.a(c), r = a * p00.r(c), g = a * p00.g(c), b = a * p00.b(c);
+      }
+    }
     AddTap<kPlain>(p01, c, wx1[c] * wy0, a, r, g, b);
     AddTap<kPlain>(p10, c, wx0[c] * wy1, a, r, g, b);
     AddTap<kPlain>(p11, c, wx1[c] * wy1, a, r, g, b);
@@ -259,38 +271,32 @@ inline int Channel(double v) {
 // over alpha where the alpha sum is above 0, else the plain colour over the
 // total. There float alpha is still its sum over the total (it may sum to
 // zero or below in HDR work) and integer alpha is 0, which its sum over the
-// total is too: integer sums are never below +0.0. Every division is made in
-// both branches and one result kept, so that the loop has no branch to keep
-// it from vector instructions.
-void ResolveEither(const Chunk& s, const Chunk& plain, const double* xtotal, double ytotal, std::size_t n,
-                   Chunk& out) {
-  for (std::size_t c = 0; c < n; ++c) {
-    const double t = xtotal[c] * ytotal;
-    const double sa = s.a[c], sr = s.r[c], sg = s.g[c], sb = s.b[c];
-    const double pr = plain.r[c], pg = plain.g[c], pb = plain.b[c];
-    const bool weighted = sa > 0.0;
-    const double divisor = weighted ? sa : t;
-    out.a[c] = sa / t;
-    out.r[c] = (weighted ? sr : pr) / divisor;
-    out.g[c] = (weighted ? sg : pg) / divisor;
-    out.b[c] = (weighted ? sb : pb) / divisor;
-  }
-}
-
-// The first branch alone, for chunks whose every column has alpha: left to
-// choose per column, the compiler divides for both branches. `inverse_total`,
-// when not 0, is 1 / total for a total that is the same power of two in
-// every column, by which multiplying gives the quotient's exact bits.
-void ResolveWeighted(const Chunk& s, const double* xtotal, double ytotal, double inverse_total, std::size_t n,
-                     Chunk& out) {
+// total is too: integer sums are never below +0.0. `inverse_total`, when not
+// 0, is 1 / total for a total that is the same power of two in every column
+// (1 when enlarging, 4 when halving), by which multiplying gives the
+// quotient's exact bits.
+void Resolve(Chunk& s, const Chunk& plain, bool all_weighted, const double* xtotal, double ytotal,
+             double inverse_total, std::size_t n, Chunk& out) {
   if (inverse_total != 0.0) {
     for (std::size_t c = 0; c < n; ++c) out.a[c] = s.a[c] * inverse_total;
   } else {
     for (std::size_t c = 0; c < n; ++c) out.a[c] = s.a[c] / (xtotal[c] * ytotal);
   }
+  // Columns without alpha take the plain sums and the total in place of the
+  // weighted sums and the alpha sum, so that each channel is divided once:
+  // selecting between two quotients instead, the compiler divides for both.
+  if (!all_weighted) {
+    for (std::size_t c = 0; c < n; ++c) {
+      const bool weighted = s.a[c] > 0.0;
+      s.r[c] = weighted ? s.r[c] : plain.r[c];
+      s.g[c] = weighted ? s.g[c] : plain.g[c];
+      s.b[c] = weighted ? s.b[c] : plain.b[c];
+      s.a[c] = weighted ? s.a[c] : xtotal[c] * ytotal;
+    }
+  }
   for (std::size_t c = 0; c < n; ++c) {
-    const double sa = s.a[c];
-    out.r[c] = s.r[c] / sa, out.g[c] = s.g[c] / sa, out.b[c] = s.b[c] / sa;
+    const double divisor = s.a[c];
+    out.r[c] = s.r[c] / divisor, out.g[c] = s.g[c] / divisor, out.b[c] = s.b[c] / divisor;
   }
 }
 
@@ -341,10 +347,7 @@ void Copy(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan& xs, co
       bool all_weighted = true;
       for (std::size_t c = 0; c < n; ++c) all_weighted = all_weighted && sums.a[c] > 0.0;
       if (!all_weighted) Sum<true>(rows.data(), wy.data(), ny, xs, from, n, plain);
-      if (all_weighted)
-        ResolveWeighted(sums, xs.total.data() + from, ys.total[r], inverse_total, n, resolved);
-      else
-        ResolveEither(sums, plain, xs.total.data() + from, ys.total[r], n, resolved);
+      Resolve(sums, plain, all_weighted, xs.total.data() + from, ys.total[r], inverse_total, n, resolved);
       Store(resolved, n, out + from);
     }
   }
