@@ -20,7 +20,7 @@ namespace {
 // tap's index.
 struct AxisPlan {
   std::size_t count = 0, stride = 0;
-  A_long first = 0, last = 0;
+  A_long first = 0;
   std::vector<std::int32_t> index;
   std::vector<double> weight;
   std::vector<unsigned char> real;
@@ -44,7 +44,6 @@ AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo
     plan.stride = std::max(plan.stride, all[o].size());
     for (const Tap& t : all[o]) {
       plan.first = any ? std::min(plan.first, t.index) : t.index;
-      plan.last = any ? std::max(plan.last, t.index) : t.index;
       any = true;
     }
   }
@@ -76,17 +75,14 @@ Pixel* DestRow(PF_EffectWorld& w, std::int64_t y) {
   return reinterpret_cast<Pixel*>(static_cast<unsigned char*>(w.data) + static_cast<std::ptrdiff_t>(y) * w.rowbytes);
 }
 
-// One channel per array, one element per pixel or output column: the layout
-// in which the compiler turns the loops below into vector instructions.
-// Integer pixels hold finite values, so a padding slot (weight 0) adds +0.0
-// to every sum, which changes none. Float pixels may hold infinities, and
-// 0 * infinity is NaN: their padding slots read as 0 instead.
-
 // A source row as the output columns see it: for each x slot, the pixel each
 // column reads there, copied whole into arrays of one element per slot and
 // turned into doubles only in the vector loops that sum them. Copying needs
 // a load and a store a pixel word, converting every channel there would need
-// four of each and a conversion.
+// four of each and a conversion. Integer pixels hold finite values, so a
+// padding slot (weight 0) adds +0.0 to every sum, which changes none. Float
+// pixels may hold infinities, and 0 * infinity is NaN: their padding slots
+// read as 0 instead.
 template <typename Pixel>
 struct ColumnPixels;
 
