@@ -123,20 +123,17 @@ struct ColumnPixels<PF_Pixel16> {
 
 template <>
 struct ColumnPixels<PF_PixelFloat> {
-  std::vector<float> pa, pr, pg, pb;
-  void Resize(std::size_t n) { pa.resize(n), pr.resize(n), pg.resize(n), pb.resize(n); }
-  void Put(std::size_t s, const PF_PixelFloat& p, bool real) {
-    pa[s] = real ? p.alpha : 0.0f, pr[s] = real ? p.red : 0.0f;
-    pg[s] = real ? p.green : 0.0f, pb[s] = real ? p.blue : 0.0f;
-  }
+  std::vector<PF_PixelFloat> argb;
+  void Resize(std::size_t n) { argb.resize(n); }
+  void Put(std::size_t s, const PF_PixelFloat& p, bool real) { argb[s] = real ? p : PF_PixelFloat{0, 0, 0, 0}; }
   struct View {
-    const float *pa, *pr, *pg, *pb;
-    double a(std::size_t c) const { return pa[c]; }
-    double r(std::size_t c) const { return pr[c]; }
-    double g(std::size_t c) const { return pg[c]; }
-    double b(std::size_t c) const { return pb[c]; }
+    const PF_PixelFloat* argb;
+    double a(std::size_t c) const { return argb[c].alpha; }
+    double r(std::size_t c) const { return argb[c].red; }
+    double g(std::size_t c) const { return argb[c].green; }
+    double b(std::size_t c) const { return argb[c].blue; }
   };
-  View From(std::size_t at) const { return {pa.data() + at, pr.data() + at, pg.data() + at, pb.data() + at}; }
+  View From(std::size_t at) const { return {argb.data() + at}; }
 };
 
 // The source rows of the latest output rows, made once each and kept for the
