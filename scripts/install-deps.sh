@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build clang lld llvm libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libpng-dev libopenexr-dev libstb-dev
+  libcli11-dev nlohmann-json3-dev libstb-dev libtinyexr-dev zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   python3 python3-pefile valgrind ffmpeg
 )

@@ -205,6 +205,34 @@ TEST(PngSource, NumberedSequenceServesEachFileScaledToTheLayer) {
   EXPECT_EQ(FrameCardIndexOf(layer.At<PF_Pixel8>(0, 0)), 80);
 }
 
+TEST(PngSource, AStillIsDecodedOnceAndLargeFilesAreRefused) {
+  TempDir dir;
+  PixelWorld card(64, 36, BitDepth::k8);
+  FrameCardSource().DrawFrame(21, card);
+  WritePng(card.world(), dir / "still.png");
+  const PngSource still(dir / "still.png");
+  PixelWorld layer(128, 72, BitDepth::k16);
+  still.DrawFrame(0, layer);
+  // Frames after the first come from the decoded image kept by the source,
+  // so they draw even with the file gone; another depth reads it again.
+  fs::remove(dir / "still.png");
+  PixelWorld later(128, 72, BitDepth::k16);
+  still.DrawFrame(7, later);
+  EXPECT_EQ(FrameCardIndexOf(As8(later, 0, 0)), 21);
+  PixelWorld eight(128, 72, BitDepth::k8);
+  EXPECT_THROW(still.DrawFrame(7, eight), PixelSourceError);
+
+  // 64 x 36 at 8 bits reads into 4 bytes of samples and 4 of world a pixel.
+  WritePng(card.world(), dir / "still.png");
+  const PngSource tight(dir / "still.png", 1, 64 * 36 * 8 - 1);
+  try {
+    tight.DrawFrame(0, eight);
+    ADD_FAILURE() << "read above the source's memory limit";
+  } catch (const PixelSourceError& e) {
+    EXPECT_NE(std::string(e.what()).find(dir / "still.png"), std::string::npos) << e.what();
+  }
+}
+
 TEST(PngSource, PatternsOtherThanOneFrameNumberAreRefused) {
   TempDir dir;
   PixelWorld frame(4, 4, BitDepth::k8);

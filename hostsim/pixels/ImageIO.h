@@ -1,13 +1,9 @@
-// Reading and writing pixel worlds as image files.
-//
-// PNG goes through libpng where the build has it (the build machine), else
-// through stb_image for reading and a small writer of our own over stb's
-// deflate (Windows cross-builds, where Debian ships no libpng). Both read and
-// write 8- and 16-bit RGBA with straight alpha, as worlds hold it. OpenEXR
-// goes through libOpenEXR where present, else a minimal uncompressed scanline
-// writer of our own; EXR is written only.
+// Reading and writing pixel worlds as image files, the same way on every
+// build: PNG of 8- or 16-bit RGBA with straight alpha, as worlds hold it, and
+// OpenEXR of 32-bit float RGBA, written only.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,6 +18,11 @@ class ImageIoError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// How much pixel memory one image read may take (the decoded samples and the
+// world made of them) unless the caller says otherwise: far above any frame
+// a test or scene uses, far below what takes a machine down.
+constexpr std::size_t kDefaultImageReadBudget = std::size_t{1} << 30;
 
 // Writes `world` as an RGBA PNG of `bits` per channel (8 or 16; 0 picks 8 for
 // 8-bit worlds and 16 otherwise). 16-bit host values 0..32768 become
@@ -44,25 +45,15 @@ struct ImageSize {
   A_long height = 0;
 };
 
-// Reads a PNG's size without decoding it. Throws ImageIoError.
+// Reads a PNG's size from its header. Throws ImageIoError.
 ImageSize ReadPngSize(const std::string& path);
 
 // Reads a PNG (any colour type and bit depth; grey and palette images are
-// expanded, missing alpha is opaque) into a new world of `depth`.
+// expanded, missing alpha is opaque) into a new world of `depth`. An image
+// whose decoded samples and world would take more than `max_bytes` is
+// refused from its header, before any pixel memory is taken.
 // Throws ImageIoError.
-std::unique_ptr<PixelWorld> ReadPng(const std::string& path, BitDepth depth);
-
-// Whether PNG and EXR go through libpng and libOpenEXR (true) or the
-// built-in codecs below.
-bool PngUsesLibrary();
-bool ExrUsesLibrary();
-
-// The built-in codecs, compiled everywhere so that tests on the build machine
-// can check them against the libraries: PNG read through stb_image, PNG
-// written as zlib-compressed RGBA of 8 or 16 bits with stb's deflate, EXR
-// written as uncompressed FLOAT scanlines. Same conventions and errors as above.
-void WritePngBuiltIn(const PF_EffectWorld& world, const std::string& path, int bits = 0);
-std::unique_ptr<PixelWorld> ReadPngBuiltIn(const std::string& path, BitDepth depth);
-void WriteExrBuiltIn(const PF_EffectWorld& world, const std::string& path);
+std::unique_ptr<PixelWorld> ReadPng(const std::string& path, BitDepth depth,
+                                    std::size_t max_bytes = kDefaultImageReadBudget);
 
 }  // namespace hostsim

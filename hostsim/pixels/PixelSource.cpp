@@ -230,7 +230,8 @@ constexpr A_long kMaxSequenceFrames = 1000000;
 
 }  // namespace
 
-PngSource::PngSource(std::string path_pattern, A_long first) : pattern_(std::move(path_pattern)), first_(first) {
+PngSource::PngSource(std::string path_pattern, A_long first, std::size_t max_read_bytes)
+    : pattern_(std::move(path_pattern)), first_(first), max_read_bytes_(max_read_bytes) {
   const Pattern p = ParsePattern(pattern_);
   sequence_ = p.has_number;
   const std::string first_path = PathOf(0);
@@ -268,14 +269,25 @@ void PngSource::DrawFrame(A_long frame_index, PixelWorld& into) const {
   if (sequence_ && (frame_index < 0 || frame_index >= frame_count_))
     throw PixelSourceError(pattern_ + ": frame " + std::to_string(frame_index) + " outside the sequence of " +
                            std::to_string(frame_count_));
-  std::unique_ptr<PixelWorld> image;
+  const std::string path = PathOf(frame_index);
+  const std::shared_ptr<const PixelWorld> image = Decoded(path, into.depth());
+  const PF_Err err = ScalingCopy(image->world(), into.world(), nullptr, nullptr);
+  if (err != PF_Err_NONE) throw PixelSourceError(path + ": could not scale to the layer");
+}
+
+std::shared_ptr<const PixelWorld> PngSource::Decoded(const std::string& path, BitDepth depth) const {
+  const std::lock_guard<std::mutex> lock(kept_mutex_);
+  if (kept_ && kept_path_ == path && kept_depth_ == depth) return kept_;
+  // The old image goes first, so that two never take memory at once.
+  kept_.reset();
   try {
-    image = ReadPng(PathOf(frame_index), into.depth());
+    kept_ = ReadPng(path, depth, max_read_bytes_);
   } catch (const ImageIoError& e) {
     throw PixelSourceError(e.what());
   }
-  const PF_Err err = ScalingCopy(image->world(), into.world(), nullptr, nullptr);
-  if (err != PF_Err_NONE) throw PixelSourceError(PathOf(frame_index) + ": could not scale to the layer");
+  kept_path_ = path;
+  kept_depth_ = depth;
+  return kept_;
 }
 
 std::string PngSource::Describe() const { return "png " + pattern_; }

@@ -1,12 +1,15 @@
 // What a modelled layer shows: generated patterns and image files.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "A_Types.h"
+#include "ImageIO.h"
 #include "PF_Pixels.h"
 #include "PixelWorld.h"
 
@@ -88,14 +91,17 @@ class FrameCardSource : public PixelSource {
 // over consecutive numbers from `first` for as long as files exist, and a
 // later file the pattern matches past a missing number is an error naming
 // the missing file. Files are resampled to the size asked for (area
-// averaging when smaller).
+// averaging when smaller). The file last decoded is kept, so a still is read
+// once, not once a frame; a file whose pixels would take more than
+// `max_read_bytes` (see ReadPng) is refused.
 class PngSource : public PixelSource {
  public:
   // Throws PixelSourceError when the pattern has another conversion or more
   // than one, when no regular file exists (the still, or the first of a
   // sequence), when a sequence has a gap, or when the first file is not a
   // readable PNG.
-  explicit PngSource(std::string path_pattern, A_long first = 1);
+  explicit PngSource(std::string path_pattern, A_long first = 1,
+                     std::size_t max_read_bytes = kDefaultImageReadBudget);
   void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   A_long frame_count() const override { return frame_count_; }
   std::string Describe() const override;
@@ -110,6 +116,15 @@ class PngSource : public PixelSource {
   bool sequence_ = false;
   A_long frame_count_ = 0;
   A_long width_ = 0, height_ = 0;
+  std::size_t max_read_bytes_;
+
+  // The decoded file of `path` at `depth`, from the one kept or read anew.
+  std::shared_ptr<const PixelWorld> Decoded(const std::string& path, BitDepth depth) const;
+  // Several layers and threads may draw from one source.
+  mutable std::mutex kept_mutex_;
+  mutable std::string kept_path_;
+  mutable BitDepth kept_depth_ = BitDepth::k8;
+  mutable std::shared_ptr<const PixelWorld> kept_;
 };
 
 }  // namespace hostsim

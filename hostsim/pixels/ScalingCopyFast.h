@@ -1,7 +1,9 @@
 // The scaled half of the host's copy, written for speed: tap tables built once
-// per copy, accumulation on four channels at a time, and rounding without a
-// library call. It repeats the reference's arithmetic operation for
-// operation, so its pixels are identical, not merely close.
+// per copy, source rows gathered once, and each output row computed as
+// plain loops over one array per channel, which the compiler turns into
+// vector instructions. It repeats the
+// reference's arithmetic operation for operation, so its pixels are
+// identical, not merely close.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +21,12 @@ struct ScaledCopyGeometry {
   std::int64_t out_x, out_w, out_y, out_h;
 };
 
-// The widest vector registers the copy may use; it takes the widest the
-// processor has up to this. Every width gives the same pixels; tests run each.
-enum class VectorWidth {
-  k128,  // SSE2, which every x86-64 has
-  k256,  // AVX2
-  k512,  // AVX-512
+// The instruction sets the copy's loops are compiled for. Both give the same
+// pixels; the copy takes the wider where the processor has it (and the build
+// compiles it: not on Windows), and tests run each.
+enum class InstructionSet {
+  kBaseline,  // SSE2 on x86-64, which every such processor has
+  kAvx2,
 };
 
 // Writes the destination pixels of a copy whose rectangles differ in size.
@@ -32,6 +34,6 @@ enum class VectorWidth {
 // Returns false, writing nothing, for a case it leaves to the caller's own
 // path (a source world without pixels).
 bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
-                    VectorWidth widest = VectorWidth::k512);
+                    InstructionSet widest = InstructionSet::kAvx2);
 
 }  // namespace hostsim
