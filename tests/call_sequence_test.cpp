@@ -161,6 +161,9 @@ TEST_F(CallSequenceTest, ParamsSetupAddsTheFiveControlsInOrder) {
 
 TEST_F(CallSequenceTest, TheVisibilityUpdateShowsOneSliderAndHidesTheOtherWithoutUndo) {
   SetUpEffect();
+  // A bit the host set before the command; the refresh flag joins it.
+  constexpr PF_OutFlags kHostsBit = PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+  session_.set_record_hook([](PF_Cmd, PF_InData&, PF_OutData& out) { out.out_flags |= kHostsBit; });
   auto change = [](A_long index, A_long hide) {
     return std::vector<Step>{{"AEGP_GetNewEffectStreamByIndex", {{"index", index}}},
                              {"AEGP_SetDynamicStreamFlag",
@@ -188,7 +191,7 @@ TEST_F(CallSequenceTest, TheVisibilityUpdateShowsOneSliderAndHidesTheOtherWithou
     for (const std::vector<Step>& steps : c.changes) expected.insert(expected.end(), steps.begin(), steps.end());
     expected.push_back({"AEGP_DisposeEffect"});
     ExpectSequence(expected);
-    EXPECT_TRUE(session_.out_data().out_flags & PF_OutFlag_REFRESH_UI);
+    EXPECT_EQ(session_.out_data().out_flags, kHostsBit | PF_OutFlag_REFRESH_UI);
   }
 }
 
@@ -348,10 +351,33 @@ TEST_F(RenderSequenceTest, ARenderPassThatFailsDisposesOfItsReferencesInOrderAnd
   }
 }
 
-TEST_F(RenderSequenceTest, AFailedCopyIsStillFollowedByTheCheckIn) {
+TEST_F(RenderSequenceTest, AFailedCopyIsStillFollowedByTheCheckInAndKeepsItsCode) {
   EXPECT_EQ(Frame("copy").render, 66);
   ExpectSequence(Join({RenderUpToTheLayerValue(), ChosenLayerTimes(), Disposals(), LayerCheckout(),
                        {{"copy"}, {"checkin_param"}}}));
+
+  host_.faults().FailCall("checkin_param", 5, 88);  // four in pre-render, then "Layer"
+  EXPECT_EQ(Frame("copy").render, 66) << "the check-in's code does not replace the copy's";
+}
+
+// A frame of the output's exact size is copied whole whatever the mode, also
+// at odd sizes, where "Center"'s integer halves would lose a pixel.
+TEST_F(RenderSequenceTest, AFrameOfTheOutputsOddSizeIsCopiedWholeInEveryMode) {
+  hostsim::CompositionModel comp = tovane_test::TwoLayerComposition();
+  for (hostsim::LayerModel& layer : comp.layers) {
+    layer.width = 1921;
+    layer.height = 1081;
+  }
+  for (A_long mode = 1; mode <= 4; ++mode) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    hostsim::EffectSettings settings = tovane_test::ChooseSecondLayer();
+    settings.mode = mode;
+    host_.SetScene(comp, settings);
+    ASSERT_EQ(Frame().error(), PF_Err_NONE);
+    ExpectSequence(Join({RenderUpToTheLayerValue(), ChosenLayerTimes(), Disposals(), LayerCheckout(),
+                         {{"copy", {{"src_rect", Rect(0, 0, 1921, 1081)}, {"dst_rect", Rect(0, 0, 1921, 1081)}}},
+                          {"checkin_param"}}}));
+  }
 }
 
 TEST_F(RenderSequenceTest, APreRenderThatFailsChecksInOnlyWhatItCheckedOut) {
