@@ -92,13 +92,14 @@ PY
 mapfile -t IDS < <(mutant_tool list "$@")
 echo "mutation.sh: ${#IDS[@]} mutants; building $BUILD_DIR"
 started=$(date +%s)
+LOG="$BACKUP/setup.log"
 cmake --preset default -B "$BUILD_DIR" -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-  -DCMAKE_C_COMPILER_LAUNCHER=ccache >"$BUILD_DIR.log" 2>&1 ||
-  { echo "configure failed, see $BUILD_DIR.log" >&2; exit 1; }
-cmake --build "$BUILD_DIR" -j"$JOBS" >>"$BUILD_DIR.log" 2>&1 ||
-  { echo "build failed, see $BUILD_DIR.log" >&2; exit 1; }
-if ! ctest --test-dir "$BUILD_DIR" -E "$TESTS_OF_OTHER_PARTS" -j"$JOBS" --timeout "$TIMEOUT" >"$BUILD_DIR.log" 2>&1; then
-  echo "the unmutated tree fails its tests, see $BUILD_DIR.log" >&2
+  -DCMAKE_C_COMPILER_LAUNCHER=ccache >"$LOG" 2>&1 &&
+  cmake --build "$BUILD_DIR" -j"$JOBS" >>"$LOG" 2>&1 ||
+  { tail -n 40 "$LOG" >&2; echo "mutation.sh: the unmutated tree does not build" >&2; exit 1; }
+if ! ctest --test-dir "$BUILD_DIR" -E "$TESTS_OF_OTHER_PARTS" -j"$JOBS" --timeout "$TIMEOUT" >"$LOG" 2>&1; then
+  tail -n 40 "$LOG" >&2
+  echo "mutation.sh: the unmutated tree fails its tests" >&2
   exit 1
 fi
 
