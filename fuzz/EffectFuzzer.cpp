@@ -192,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  in.PickValueInArray(kCodes));
         } else {
           // Past the eight suites, the choice is one of the host's rarer answers.
-          const std::size_t suite = in.ConsumeIntegralInRange<std::size_t>(0, 11);
+          const std::size_t suite = in.ConsumeIntegralInRange<std::size_t>(0, 12);
           if (suite >= 8) {
             host.faults().Answer(static_cast<hostsim::HostAnswer>(1u << (suite - 8)));
           } else {

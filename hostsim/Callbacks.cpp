@@ -102,6 +102,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
           entry["frame"] = frame_index;
           param->u.ld = checkout.frame->world();
           if (host.faults().Answers(HostAnswer::kZeroHeightFrameWithPixels)) param->u.ld.height = 0;
+          if (host.faults().Answers(HostAnswer::kZeroWidthFrameWithPixels)) param->u.ld.width = 0;
         }
       }
     } else {

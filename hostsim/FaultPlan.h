@@ -27,6 +27,8 @@ enum class HostAnswer : unsigned {
   // ansi.sprintf: the whole text, as C's sprintf writes it, with no cut at
   // the size of return_msg.
   kUnboundedSprintf = 1u << 3,
+  // checkout_param of a layer: a frame of width 0 whose pixel memory is lent.
+  kZeroWidthFrameWithPixels = 1u << 4,
 };
 
 class FaultPlan {

@@ -1,5 +1,5 @@
 // The render passes under the rarer answers a real host may give: a maximum
-// rectangle wider than the result, a zero-height frame that still has pixel
+// rectangle wider than the result, a zero-sized frame that still has pixel
 // memory, success with no world, time scales that are not a multiple of the
 // frame rate, and a check-in refused after the input was passed through.
 
@@ -55,17 +55,21 @@ TEST_F(HostAnswersTest, TheOutputsMaximumRectangleIsTheInputsMaximumNotItsResult
   host_.FreePreRenderData(&output);
 }
 
-TEST_F(HostAnswersTest, AZeroHeightFrameWithPixelMemoryPassesTheInputThroughAndIsCheckedIn) {
-  host_.faults().Answer(HostAnswer::kZeroHeightFrameWithPixels);
-  FrameResult frame = session_.RenderFrame(0);
-  EXPECT_EQ(frame.render, PF_Err_NONE);
-  const std::vector<ordered_json> copies = CallsNamed("copy");
-  ASSERT_EQ(copies.size(), 1u);
-  EXPECT_TRUE(copies.front()["src_rect"].is_null()) << "the input is copied whole";
-  EXPECT_EQ(Count(CallsOfLastCommand(), "checkin_param"), 1);
-  EXPECT_TRUE(ShowsTheInput(frame));
-  EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.holdings()));
-  EXPECT_TRUE(NoMisuse(host_));
+TEST_F(HostAnswersTest, AZeroSizedFrameWithPixelMemoryPassesTheInputThroughAndIsCheckedIn) {
+  for (HostAnswer answer : {HostAnswer::kZeroHeightFrameWithPixels, HostAnswer::kZeroWidthFrameWithPixels}) {
+    SCOPED_TRACE(answer == HostAnswer::kZeroHeightFrameWithPixels ? "zero height" : "zero width");
+    host_.faults().Clear();
+    host_.faults().Answer(answer);
+    FrameResult frame = session_.RenderFrame(0);
+    EXPECT_EQ(frame.render, PF_Err_NONE);
+    const std::vector<ordered_json> copies = CallsNamed("copy");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(copies.front()["src_rect"].is_null()) << "the input is copied whole";
+    EXPECT_EQ(Count(CallsOfLastCommand(), "checkin_param"), 1);
+    EXPECT_TRUE(ShowsTheInput(frame));
+    EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.holdings()));
+    EXPECT_TRUE(NoMisuse(host_));
+  }
 }
 
 TEST_F(HostAnswersTest, SuccessWithNoWorldIsReportedAndNothingIsCopied) {

@@ -13,6 +13,7 @@ void CheckHostAnswers(CheckContext& ctx) {
   const std::pair<HostAnswer, const char*> answers[] = {
       {HostAnswer::kMaxResultRectWider, "a maximum rectangle wider than the result"},
       {HostAnswer::kZeroHeightFrameWithPixels, "a zero-height layer frame with pixel memory"},
+      {HostAnswer::kZeroWidthFrameWithPixels, "a zero-width layer frame with pixel memory"},
       {HostAnswer::kNullWorldOnSuccess, "success with no world"},
       {HostAnswer::kUnboundedSprintf, "a print callback that does not cut at the message buffer"},
   };
@@ -38,7 +39,7 @@ void CheckHostAnswers(CheckContext& ctx) {
     if (outcome.crashed) ctx.Fail(what + ": the module crashed (" + outcome.crash + ")");
     for (const std::string& f : outcome.failures) ctx.Fail(f);
   }
-  ctx.Summary("About and a frame in each mode under each of 4 rarer host answers");
+  ctx.Summary("About and a frame in each mode under each of 5 rarer host answers");
 }
 
 }  // namespace hostsim::validate
