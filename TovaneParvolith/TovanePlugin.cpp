@@ -604,13 +604,14 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderE
     return err;
   }
 
-  // No usable frame at that time (none, or zero-sized): every successful
-  // checkout is still checked in, then the input passes through.
-  if (checked_out) {
-    KeepFirstError(err, in_data->inter.checkin_param(in_data->effect_ref, &layer_param));
-  }
+  // No usable frame at that time (none, or zero-sized): the input passes
+  // through. The check-in is clean-up after that work, so a host that
+  // refuses it still leaves the output written.
   if (err == PF_Err_NONE) {
     err = in_data->utils->copy(in_data->effect_ref, input, output, nullptr, nullptr);
+  }
+  if (checked_out) {
+    KeepFirstError(err, in_data->inter.checkin_param(in_data->effect_ref, &layer_param));
   }
   return err;
 }

@@ -191,10 +191,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           host.faults().FailCall(in.PickValueInArray(kFailableCalls), in.ConsumeIntegralInRange<int>(0, 6),
                                  in.PickValueInArray(kCodes));
         } else {
-          const std::size_t suite = in.ConsumeIntegralInRange<std::size_t>(0, 7);
-          host.faults().RefuseSuite(kSuites[suite], kSuiteVersions[suite],
-                                    in.ConsumeBool() ? hostsim::SuiteRefusal::kErrorCode
-                                                     : hostsim::SuiteRefusal::kNullSuite);
+          // Past the eight suites, the choice is one of the host's rarer answers.
+          const std::size_t suite = in.ConsumeIntegralInRange<std::size_t>(0, 12);
+          if (suite >= 8) {
+            host.faults().Answer(static_cast<hostsim::HostAnswer>(1u << (suite - 8)));
+          } else {
+            host.faults().RefuseSuite(kSuites[suite], kSuiteVersions[suite],
+                                      in.ConsumeBool() ? hostsim::SuiteRefusal::kErrorCode
+                                                       : hostsim::SuiteRefusal::kNullSuite);
+          }
         }
         faults_armed = true;
         break;

@@ -101,6 +101,8 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
         if (checkout.frame) {
           entry["frame"] = frame_index;
           param->u.ld = checkout.frame->world();
+          if (host.faults().Answers(HostAnswer::kZeroHeightFrameWithPixels)) param->u.ld.height = 0;
+          if (host.faults().Answers(HostAnswer::kZeroWidthFrameWithPixels)) param->u.ld.width = 0;
         }
       }
     } else {
@@ -183,7 +185,9 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   } else {
     std::va_list args;
     va_start(args, format);
-    result = std::vsnprintf(buffer, PF_MAX_EFFECT_MSG_LEN + 1, format, args);
+    const bool unbounded = host != nullptr && host->faults().Answers(HostAnswer::kUnboundedSprintf);
+    result = unbounded ? std::vsprintf(buffer, format, args)
+                       : std::vsnprintf(buffer, PF_MAX_EFFECT_MSG_LEN + 1, format, args);
     va_end(args);
     entry["text"] = buffer;
   }

@@ -16,6 +16,7 @@ void FaultPlan::Clear() {
   call_rules_.clear();
   suite_rules_.clear();
   empty_ = true;
+  answers_ = 0;
 }
 
 std::optional<PF_Err> FaultPlan::OnCall(std::string_view call) {

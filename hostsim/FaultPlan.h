@@ -15,6 +15,22 @@ namespace hostsim {
 // success while leaving the suite pointer null (a broken host does that).
 enum class SuiteRefusal { kErrorCode, kNullSuite };
 
+// Answers a real host may give that are legal but rare; each is switched on
+// on its own, and the host otherwise answers the plain way.
+enum class HostAnswer : unsigned {
+  // checkout_layer: a maximum rectangle reaching beyond the result rectangle.
+  kMaxResultRectWider = 1u << 0,
+  // checkout_param of a layer: a frame of height 0 whose pixel memory is lent.
+  kZeroHeightFrameWithPixels = 1u << 1,
+  // checkout_layer_pixels and checkout_output: success with no world.
+  kNullWorldOnSuccess = 1u << 2,
+  // ansi.sprintf: the whole text, as C's sprintf writes it, with no cut at
+  // the size of return_msg.
+  kUnboundedSprintf = 1u << 3,
+  // checkout_param of a layer: a frame of width 0 whose pixel memory is lent.
+  kZeroWidthFrameWithPixels = 1u << 4,
+};
+
 class FaultPlan {
  public:
   static constexpr int kEveryCall = 0;
@@ -27,6 +43,10 @@ class FaultPlan {
 
   // Makes AcquireSuite refuse one suite name and version.
   void RefuseSuite(const std::string& name, A_long version, SuiteRefusal how = SuiteRefusal::kErrorCode);
+
+  // Makes the host answer `answer`'s way from now on (until Clear).
+  void Answer(HostAnswer answer) { answers_ |= static_cast<unsigned>(answer); }
+  bool Answers(HostAnswer answer) const { return (answers_ & static_cast<unsigned>(answer)) != 0; }
 
   void Clear();
 
@@ -55,6 +75,7 @@ class FaultPlan {
   std::vector<CallRule> call_rules_;
   std::vector<SuiteRule> suite_rules_;
   bool empty_ = true;  // both lists are empty
+  unsigned answers_ = 0;  // HostAnswer bits
 };
 
 }  // namespace hostsim

@@ -46,6 +46,10 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     clipped.bottom = std::clamp<A_long>(clipped.bottom, 0, height);
     checkout_result->result_rect = clipped;
     checkout_result->max_result_rect = clipped;
+    if (host.faults().Answers(HostAnswer::kMaxResultRectWider)) {
+      // What the layer could deliver with every effect's extra pixels, beyond what it delivers now.
+      checkout_result->max_result_rect = {clipped.left - 16, clipped.top - 16, clipped.right + 16, clipped.bottom + 16};
+    }
     checkout_result->par = PF_RationalScale{1, 1};
     checkout_result->ref_width = width;
     checkout_result->ref_height = height;
@@ -81,6 +85,7 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
     if (std::optional<PF_Err> injected = host.Injected("checkout_layer_pixels")) {
       return Finish(host, entry, *injected);
     }
+    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) return Finish(host, entry, PF_Err_NONE);
     std::unique_ptr<PixelWorld>& lent = host.checked_out_layer_pixels()[checkout_id];
     if (!lent) {
       try {
@@ -129,6 +134,7 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
       return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
     }
     if (std::optional<PF_Err> injected = host.Injected("checkout_output")) return Finish(host, entry, *injected);
+    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) return Finish(host, entry, PF_Err_NONE);
     *output = &world->world();
     host.set_output_checked_out(true);
     if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({world->width(), world->height()});

@@ -14,5 +14,6 @@ void CheckFaultSweep(CheckContext& ctx);
 void CheckSuiteRefusal(CheckContext& ctx);
 void CheckParameterFuzz(CheckContext& ctx);
 void CheckConcurrentRender(CheckContext& ctx);
+void CheckHostAnswers(CheckContext& ctx);
 
 }  // namespace hostsim::validate

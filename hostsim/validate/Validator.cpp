@@ -54,6 +54,11 @@ const std::vector<Entry>& Entries() {
         "Several threads render different frames on one loaded module at once: every frame equals its "
         "single-threaded render"},
        CheckConcurrentRender},
+      {{"host-answers",
+        "The rarer answers a host may give (a maximum rectangle wider than the result, a zero-height or "
+        "zero-width frame with pixel memory, success with no world, a print callback that does not cut the "
+        "text), each in turn over About and a frame in every mode: no crash, nothing held, no misuse"},
+       CheckHostAnswers},
   };
   return entries;
 }
