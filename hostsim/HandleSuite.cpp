@@ -9,62 +9,44 @@ namespace hostsim {
 namespace {
 
 // Handles appear in the trace by serial number, so traces of two runs compare equal.
-nlohmann::ordered_json HandleId(Host& host, PF_Handle handle) {
-  return handle == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(host.handles().Id(handle));
-}
+nlohmann::ordered_json HandleId(Host& host, PF_Handle handle) { return TracedResult(host, handle); }
 
 PF_Handle NewHandle(A_u_longlong size) {
-  return HostCall("host_new_handle", nullptr, [=](Host& host, auto& entry) -> PF_Handle {
+  return HostCall<PF_Handle>(HostFunctionId::kNewHandle, nullptr, [=](Host& host, TraceEntry& entry) {
     entry["size"] = size;
-    PF_Handle handle = nullptr;
-    if (!host.Injected("host_new_handle")) handle = host.handles().New(static_cast<std::size_t>(size));
-    if (entry.tracing()) entry["result"] = HandleId(host, handle);
-    host.Record(entry);
-    return handle;
+    return host.handles().New(static_cast<std::size_t>(size));
   });
 }
 
 void* LockHandle(PF_Handle handle) {
-  return HostCall("host_lock_handle", nullptr, [=](Host& host, auto& entry) -> void* {
-    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+  return HostCall<void*>(HostFunctionId::kLockHandle, nullptr, [=](Host& host, TraceEntry& entry) {
+    entry["handle"] = HandleId(host, handle);
     void* bytes = nullptr;
-    if (!host.handles().Contains(handle)) {
-      host.Misuse(entry, "unknown handle");
-    } else if (!host.Injected("host_lock_handle")) {
-      host.handles().Lock(handle, &bytes);
-    }
-    entry["result"] = bytes != nullptr;
-    host.Record(entry);
+    if (!host.handles().Lock(handle, &bytes)) host.Misuse(entry, "unknown handle");
     return bytes;
   });
 }
 
 void UnlockHandle(PF_Handle handle) {
-  HostCall("host_unlock_handle", [=](Host& host, auto& entry) {
-    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+  HostCall(HostFunctionId::kUnlockHandle, [=](Host& host, TraceEntry& entry) {
+    entry["handle"] = HandleId(host, handle);
     if (!host.handles().Unlock(handle)) host.Misuse(entry, "unknown handle");
-    entry["result"] = nullptr;
-    host.Record(entry);
   });
 }
 
 void DisposeHandle(PF_Handle handle) {
-  HostCall("host_dispose_handle", [=](Host& host, auto& entry) {
-    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+  HostCall(HostFunctionId::kDisposeHandle, [=](Host& host, TraceEntry& entry) {
+    entry["handle"] = HandleId(host, handle);
     if (!host.handles().Dispose(handle)) host.Misuse(entry, "unknown handle");
-    entry["result"] = nullptr;
-    host.Record(entry);
   });
 }
 
 A_u_longlong GetHandleSize(PF_Handle handle) {
-  return HostCall("host_get_handle_size", 0, [=](Host& host, auto& entry) -> A_u_longlong {
-    if (entry.tracing()) entry["handle"] = HandleId(host, handle);
+  return HostCall<A_u_longlong>(HostFunctionId::kGetHandleSize, 0, [=](Host& host, TraceEntry& entry) {
+    entry["handle"] = HandleId(host, handle);
     std::size_t size = 0;
     if (!host.handles().Size(handle, &size)) host.Misuse(entry, "unknown handle");
-    entry["result"] = size;
-    host.Record(entry);
-    return size;
+    return static_cast<A_u_longlong>(size);
   });
 }
 
@@ -72,13 +54,10 @@ const PF_HandleSuite2 kHandleSuite = {NewHandle, LockHandle, UnlockHandle, Dispo
 
 // A call through a slot that this host leaves unimplemented.
 A_Err UnusedSlot() {
-  if (Host* host = CurrentHost()) {
-    TraceEntry entry = host->CallEntry("unimplemented suite function");
-    host->Misuse(entry, "call through an unused function-table slot");
-    entry["result"] = PF_Err_INVALID_CALLBACK;
-    host->Record(entry);
-  }
-  return PF_Err_INVALID_CALLBACK;
+  return HostCall<A_Err>(HostFunctionId::kUnusedSlot, PF_Err_INVALID_CALLBACK, [](Host& host, TraceEntry& entry) -> A_Err {
+    host.Misuse(entry, "call through an unused function-table slot");
+    return PF_Err_INVALID_CALLBACK;
+  });
 }
 
 }  // namespace

@@ -1,89 +1,60 @@
 #include "HandleTable.h"
 
-#include <cstring>
-#include <utility>
-
-#include "PoisonedMemory.h"
-
 namespace hostsim {
 
-namespace {
-
-// One byte at least, so that even an empty handle has distinct bytes.
-std::size_t StorageBytes(std::size_t size) { return size == 0 ? 1 : size; }
-
-}  // namespace
-
-HandleTable::~HandleTable() {
-  // The spares go back to the allocator unpoisoned.
-  for (Spare& spare : spares_) SetKeptMemoryPoisoned(spare.storage.get(), spare.bytes, false);
-}
-
 PF_Handle HandleTable::New(std::size_t size) {
-  Block block;
-  block.storage = TakeStorage(StorageBytes(size));
-  block.bytes = block.storage.get();
-  block.size = size;
-  return HandleOf(blocks_.Issue(std::move(block)));
+  auto block = std::make_unique<Block>();
+  // One byte at least, so that even an empty handle has distinct bytes.
+  block->storage.assign(size == 0 ? 1 : size, 0);
+  block->bytes = block->storage.data();
+  block->size = size;
+  block->id = next_id_++;
+  PF_Handle handle = &block->bytes;
+  blocks_.emplace(handle, std::move(block));
+  ++live_count_;
+  return handle;
 }
 
-std::unique_ptr<unsigned char[]> HandleTable::TakeStorage(std::size_t bytes) {
-  for (std::size_t at = spare_count_; at-- > 0;) {
-    if (spares_[at].bytes != bytes) continue;
-    std::unique_ptr<unsigned char[]> storage = std::move(spares_[at].storage);
-    spares_[at] = std::move(spares_[--spare_count_]);
-    SetKeptMemoryPoisoned(storage.get(), bytes, false);
-    std::memset(storage.get(), 0, bytes);
-    return storage;
-  }
-  return std::make_unique<unsigned char[]>(bytes);
-}
-
-void HandleTable::KeepStorage(std::unique_ptr<unsigned char[]> storage, std::size_t bytes) {
-  if (bytes > kLargestSpare) return;
-  std::size_t at = spare_count_;
-  if (at == spares_.size()) {
-    at = 0;  // all places taken: the new spare replaces the first
-    SetKeptMemoryPoisoned(spares_[at].storage.get(), spares_[at].bytes, false);
-  } else {
-    ++spare_count_;
-  }
-  SetKeptMemoryPoisoned(storage.get(), bytes, true);
-  spares_[at] = Spare{std::move(storage), bytes};
+HandleTable::Block* HandleTable::Live(PF_Handle handle) const {
+  auto found = blocks_.find(handle);
+  return found != blocks_.end() && found->second->live ? found->second.get() : nullptr;
 }
 
 bool HandleTable::Lock(PF_Handle handle, void** bytes) {
-  Entry* entry = Live(handle);
-  if (entry == nullptr) return false;
-  ++entry->record.locks;
-  *bytes = entry->record.bytes;
+  Block* block = Live(handle);
+  if (block == nullptr) return false;
+  ++block->locks;
+  *bytes = block->bytes;
   return true;
 }
 
 bool HandleTable::Unlock(PF_Handle handle) {
-  Entry* entry = Live(handle);
-  if (entry == nullptr) return false;
-  if (entry->record.locks > 0) --entry->record.locks;
+  Block* block = Live(handle);
+  if (block == nullptr) return false;
+  if (block->locks > 0) --block->locks;
   return true;
 }
 
 bool HandleTable::Dispose(PF_Handle handle) {
-  Entry* entry = Live(handle);
-  if (entry == nullptr) return false;
-  KeepStorage(std::move(entry->record.storage), StorageBytes(entry->record.size));
-  return blocks_.Dispose(entry);
+  Block* block = Live(handle);
+  if (block == nullptr) return false;
+  block->live = false;
+  block->bytes = nullptr;
+  std::vector<unsigned char>().swap(block->storage);
+  --live_count_;
+  return true;
 }
 
 bool HandleTable::Size(PF_Handle handle, std::size_t* size) const {
-  const Entry* entry = Live(handle);
-  if (entry == nullptr) return false;
-  *size = entry->record.size;
+  const Block* block = Live(handle);
+  if (block == nullptr) return false;
+  *size = block->size;
   return true;
 }
 
 int HandleTable::Id(PF_Handle handle) const {
-  const Entry* entry = Live(handle);
-  return entry == nullptr ? 0 : entry->id;
+  const Block* block = Live(handle);
+  return block == nullptr ? 0 : block->id;
 }
 
 }  // namespace hostsim

@@ -18,6 +18,25 @@ namespace {
 // memory is recognisably not one the host gave.
 constexpr AEGP_PluginID kFirstPluginId = 0x7000;
 
+const char* CommandName(PF_Cmd cmd) {
+  switch (cmd) {
+    case PF_Cmd_PARAMS_SETUP: return "params setup";
+    case PF_Cmd_SMART_PRE_RENDER: return "smart pre-render";
+    case PF_Cmd_SMART_RENDER: return "smart render";
+    default: return nullptr;
+  }
+}
+
+const char* AllowedCommandName(CalledIn called_in) {
+  switch (called_in) {
+    case CalledIn::kParamsSetup: return CommandName(PF_Cmd_PARAMS_SETUP);
+    case CalledIn::kSmartPreRender: return CommandName(PF_Cmd_SMART_PRE_RENDER);
+    case CalledIn::kSmartRender: return CommandName(PF_Cmd_SMART_RENDER);
+    case CalledIn::kAnyCommand: break;
+  }
+  return "any command";
+}
+
 }  // namespace
 
 Host::Host(const Module& module)
@@ -36,8 +55,7 @@ Host::~Host() = default;
 
 void Host::SetScene(CompositionModel composition, EffectSettings settings) {
   composition_ = std::move(composition);
-  settings_ = settings;
-  in_data_ready_ = false;
+  settings_ = std::move(settings);
   layer_slots_.clear();
   for (std::size_t i = 0; i < composition_.layers.size(); ++i) {
     layer_slots_.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
@@ -47,60 +65,46 @@ void Host::SetScene(CompositionModel composition, EffectSettings settings) {
 void Host::SetDownsample(PF_RationalScale x, PF_RationalScale y) {
   downsample_x_ = x;
   downsample_y_ = y;
-  in_data_ready_ = false;
 }
 
-// The sizes are those of the prepared input record, so that the record and
-// every other answer the host gives about the effect layer agree.
-A_long Host::layer_width() const { return PreparedInData().width; }
-A_long Host::layer_height() const { return PreparedInData().height; }
-A_long Host::input_width() const { return PreparedInData().extent_hint.right; }
-A_long Host::input_height() const { return PreparedInData().extent_hint.bottom; }
-
-Host::Size Host::input_size() const {
-  const PF_LRect& extent = PreparedInData().extent_hint;
-  return {extent.right, extent.bottom};
+A_long Host::layer_width() const {
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  return layer != nullptr ? layer->width : composition_.width;
 }
 
-const PF_InData& Host::PreparedInData() const {
-  // Settings are the caller's to change at any time; the effect layer is
-  // the one part of them the record depends on.
-  if (!in_data_ready_ || in_data_on_layer_ != settings_.on_layer) PrepareInData();
-  return in_data_template_;
+A_long Host::layer_height() const {
+  const LayerModel* layer = FindLayerById(settings_.on_layer);
+  return layer != nullptr ? layer->height : composition_.height;
 }
+
+A_long Host::input_width() const { return Downsampled(layer_width(), downsample_x_); }
+A_long Host::input_height() const { return Downsampled(layer_height(), downsample_y_); }
+Host::Size Host::input_size() const { return {input_width(), input_height()}; }
 
 PF_InData Host::NewInData(A_long current_time) const {
-  PF_InData in_data = PreparedInData();
-  in_data.current_time = current_time;
-  in_data.global_data = global_data_;
-  return in_data;
-}
-
-void Host::PrepareInData() const {
-  PF_InData& in_data = in_data_template_;
+  PF_InData in_data;
   std::memset(&in_data, 0, sizeof(in_data));
   in_data.inter = interact_;
   in_data.utils = const_cast<PF_UtilCallbacks*>(&utils_);
   in_data.effect_ref = effect_ref_;
   in_data.version = PF_SpecVersion{13, 0};
-  in_data.num_params = 6;
+  in_data.num_params = 1 + static_cast<A_long>(declared_params_.size());
   in_data.time_scale = composition_.time_scale;
   in_data.time_step = composition_.frame_rate > 0
                           ? static_cast<A_long>(std::lround(composition_.time_scale / composition_.frame_rate))
                           : 1;
   in_data.local_time_step = in_data.time_step;
   in_data.field = PF_Field_FRAME;
-  const LayerModel* layer = FindLayerById(settings_.on_layer);
-  in_data.width = layer != nullptr ? layer->width : composition_.width;
-  in_data.height = layer != nullptr ? layer->height : composition_.height;
-  in_data.extent_hint =
-      PF_LRect{0, 0, Downsampled(in_data.width, downsample_x_), Downsampled(in_data.height, downsample_y_)};
+  in_data.width = layer_width();
+  in_data.height = layer_height();
+  in_data.extent_hint = PF_LRect{0, 0, input_width(), input_height()};
   in_data.downsample_x = downsample_x_;
   in_data.downsample_y = downsample_y_;
   in_data.pixel_aspect_ratio = PF_RationalScale{1, 1};
   in_data.pica_basicP = BasicSuiteTable();
-  in_data_on_layer_ = settings_.on_layer;
-  in_data_ready_ = true;
+  in_data.current_time = current_time;
+  in_data.global_data = global_data_;
+  return in_data;
 }
 
 PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
@@ -112,6 +116,7 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   std::optional<std::string> escaped;  // what escaped the entry point, if anything did
   {
     CurrentHostScope current(this);
+    running_command_ = cmd;
     // A real host would crash or abort here; noting it lets a test or the
     // validator name the fault instead.
     try {
@@ -121,9 +126,10 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
     } catch (...) {
       escaped = "an exception of unknown type";
     }
+    running_command_.reset();
   }
   if (escaped) result = PF_Err_INTERNAL_STRUCT_DAMAGED;
-  if (escaped || trace_.enabled()) RecordCommand(cmd, result, escaped ? escaped->c_str() : nullptr);
+  RecordCommand(cmd, result, escaped ? escaped->c_str() : nullptr);
 
   // The host keeps what the effect left for it.
   if (cmd == PF_Cmd_GLOBAL_SETUP && out_data != nullptr && out_data->global_data != nullptr) {
@@ -132,12 +138,10 @@ PF_Err Host::Send(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Param
   if (cmd == PF_Cmd_GLOBAL_SETDOWN) global_data_ = nullptr;
   if (cmd == PF_Cmd_SMART_PRE_RENDER && extra != nullptr) {
     PF_Handle left = static_cast<PF_PreRenderExtra*>(extra)->output->pre_render_data;
-    if (left != nullptr && handles_.Contains(left) && PreRenderHandleAt(left) == pre_render_handles_.size()) {
-      pre_render_handles_.push_back(left);
-    }
+    if (left != nullptr && handles_.Contains(left) && !IsPreRenderHandle(left)) pre_render_handles_.push_back(left);
   }
 
-  CountHoldings(&counts_after_last_command_);
+  held_after_last_command_ = holdings();
   ReclaimCommandLoans();
   return result;
 }
@@ -157,9 +161,7 @@ void Host::RecordCommand(PF_Cmd cmd, PF_Err result, const char* escaped) {
 }
 
 void Host::ReclaimCommandLoans() {
-  for (auto& [param, checkout] : checked_out_params_) RecycleWorld(std::move(checkout.frame));
   checked_out_params_.clear();
-  for (auto& [id, pixels] : checked_out_layer_pixels_) RecycleWorld(std::move(pixels));
   checked_out_layer_pixels_.clear();
   output_checked_out_ = false;
 }
@@ -172,29 +174,27 @@ void Host::BeginRenderPass(const PF_LRect& output_rect) {
     width = input.width;
     height = input.height;
   }
-  RecycleWorld(std::move(output_world_));
-  output_world_ = world_pool_.Take(width, height, bit_depth_, !skip_pixels_);
+  output_world_ = NewWorld(width, height);
 }
 
-std::size_t Host::PreRenderHandleAt(PF_Handle handle) const {
-  std::size_t at = 0;
-  while (at < pre_render_handles_.size() && pre_render_handles_[at] != handle) ++at;
-  return at;
+std::unique_ptr<PixelWorld> Host::NewWorld(A_long width, A_long height) const {
+  return std::make_unique<PixelWorld>(width, height, bit_depth_);
+}
+
+bool Host::IsPreRenderHandle(PF_Handle handle) const {
+  return std::find(pre_render_handles_.begin(), pre_render_handles_.end(), handle) != pre_render_handles_.end();
 }
 
 void Host::FreePreRenderData(PF_PreRenderOutput* output) {
   if (output == nullptr || output->pre_render_data == nullptr) return;
   PF_Handle handle = output->pre_render_data;
-  // Each handle is kept once, in no particular order.
-  if (const std::size_t at = PreRenderHandleAt(handle); at != pre_render_handles_.size()) {
-    pre_render_handles_[at] = pre_render_handles_.back();
-    pre_render_handles_.pop_back();
-  }
+  pre_render_handles_.erase(std::remove(pre_render_handles_.begin(), pre_render_handles_.end(), handle),
+                            pre_render_handles_.end());
   if (output->delete_pre_render_data_func != nullptr) {
     CurrentHostScope current(this);
     output->delete_pre_render_data_func(handle);
   } else if (!handles_.Dispose(handle)) {
-    TraceEntry entry = CallEntry("free pre-render data");
+    TraceEntry entry(trace_.enabled(), "free pre-render data");
     Misuse(entry, "pre-render data is not a live handle");
     Record(entry);
   }
@@ -210,45 +210,6 @@ bool Host::stream_hidden(PF_ParamIndex index) const {
   return (stream_flags(index) & AEGP_DynStreamFlag_HIDDEN) != 0;
 }
 
-PF_ParamDef Host::ParamValue(PF_ParamIndex index) const {
-  PF_ParamDef def;
-  WriteParamValue(index, &def);
-  return def;
-}
-
-void Host::WriteParamValue(PF_ParamIndex index, PF_ParamDef* out) const {
-  PF_ParamDef& def = *out;
-  if (index >= 1 && static_cast<std::size_t>(index) <= declared_params_.size()) {
-    def = declared_params_[index - 1];
-  } else {
-    std::memset(&def, 0, sizeof(def));
-    // Not declared (yet): the type the effect's saved projects give this index.
-    static const PF_ParamType kTypes[] = {PF_Param_LAYER, PF_Param_POPUP, PF_Param_LAYER, PF_Param_POPUP,
-                                          PF_Param_FIX_SLIDER, PF_Param_FLOAT_SLIDER};
-    def.param_type = index >= 0 && index <= 5 ? kTypes[index] : static_cast<PF_ParamType>(PF_Param_NO_DATA);
-    def.uu.id = index;
-  }
-  switch (index) {
-    case 1:
-      if (def.param_type == PF_Param_POPUP) def.u.pd.value = settings_.mode;
-      break;
-    case 3:
-      if (def.param_type == PF_Param_POPUP) def.u.pd.value = settings_.time_type;
-      break;
-    case 4:
-      if (def.param_type == PF_Param_FIX_SLIDER) {
-        def.u.fd.value = static_cast<PF_Fixed>(std::lround(settings_.time_percent * 65536.0));
-      }
-      break;
-    case 5:
-      if (def.param_type == PF_Param_FLOAT_SLIDER) def.u.fs_d.value = settings_.time_sec;
-      break;
-    default:
-      if (def.param_type == PF_Param_LAYER) std::memset(&def.u.ld, 0, sizeof(def.u.ld));
-      break;
-  }
-}
-
 AEGP_PluginID Host::RegisterPlugin() {
   const AEGP_PluginID id = kFirstPluginId + static_cast<AEGP_PluginID>(plugin_ids_.size());
   plugin_ids_.push_back(id);
@@ -256,36 +217,26 @@ AEGP_PluginID Host::RegisterPlugin() {
 }
 
 bool Host::KnowsPluginId(AEGP_PluginID id) const {
-  for (AEGP_PluginID known : plugin_ids_) {
-    if (known == id) return true;
-  }
-  return false;
-}
-
-void Host::Misuse(UntracedEntry entry, std::string_view what) {
-  errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
+  return std::find(plugin_ids_.begin(), plugin_ids_.end(), id) != plugin_ids_.end();
 }
 
 void Host::Misuse(TraceEntry& entry, std::string_view what) {
-  Misuse(UntracedEntry(entry.call()), what);
+  errors_.push_back(std::string(entry.call()) + ": " + std::string(what));
   entry["error"] = std::string(what);
 }
 
-namespace {
-
-const char* EffectRefMisuse(PF_ProgPtr effect_ref) {
-  return effect_ref == nullptr ? "null effect reference" : "foreign effect reference";
-}
-
-}  // namespace
-
-bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
-  Misuse(entry, EffectRefMisuse(effect_ref));
+bool Host::CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
+  if (effect_ref == effect_ref_) return true;
+  Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
   return false;
 }
 
-bool Host::RefuseEffectRef(PF_ProgPtr effect_ref, UntracedEntry entry) {
-  Misuse(entry, EffectRefMisuse(effect_ref));
+bool Host::CheckCalledInCommand(const HostFunction& function, TraceEntry& entry) {
+  if (function.AllowedIn(running_command_.value_or(PF_Cmd_ABOUT), running_command_.has_value())) return true;
+  const char* running = running_command_ ? CommandName(*running_command_) : "no command";
+  Misuse(entry, std::string("called in ") +
+                    (running != nullptr ? running : "command " + std::to_string(*running_command_)) +
+                    "; allowed only in " + AllowedCommandName(function.called_in));
   return false;
 }
 
@@ -317,43 +268,20 @@ const LayerModel* Host::FindLayerById(A_long id) const {
 }
 
 Holdings Host::holdings() const {
-  HoldingCounts counts;
-  CountHoldings(&counts);
-  return counts.ToHoldings();
-}
-
-void Host::CountHoldings(HoldingCounts* counts) const {
-  // Counted from the few handles the host keeps, not by walking every live
-  // one: this runs after every command.
-  counts->global_handles = global_data_ != nullptr && handles_.Contains(global_data_) ? 1 : 0;
-  counts->pre_render_handles = 0;
-  for (PF_Handle handle : pre_render_handles_) {
-    if (handle != global_data_ && handles_.Contains(handle)) ++counts->pre_render_handles;
-  }
-  counts->other_handles = handles_.live_count() - counts->global_handles - counts->pre_render_handles;
-  counts->suite_loans = suite_loans_;
-  counts->effect_refs = effect_refs_.live_count();
-  counts->stream_refs = stream_refs_.live_count();
-  counts->stream_values = static_cast<int>(stream_values_.size());
-  counts->checked_out_params = static_cast<int>(checked_out_params_.size());
-  counts->checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
-}
-
-Holdings Host::HoldingCounts::ToHoldings() const {
   Holdings held;
-  held.global_handles = global_handles;
-  held.pre_render_handles = pre_render_handles;
-  held.other_handles = other_handles;
-  for (int offered = 0; offered < kOfferedSuiteCount; ++offered) {
-    if (suite_loans[offered] != 0) {
-      held.suites[{OfferedSuiteName(offered), OfferedSuiteVersion(offered)}] = suite_loans[offered];
-    }
+  held.global_handles = global_data_ != nullptr && handles_.Contains(global_data_) ? 1 : 0;
+  for (PF_Handle handle : pre_render_handles_) {
+    if (handle != global_data_ && handles_.Contains(handle)) ++held.pre_render_handles;
   }
-  held.effect_refs = effect_refs;
-  held.stream_refs = stream_refs;
-  held.stream_values = stream_values;
-  held.checked_out_params = checked_out_params;
-  held.checked_out_layer_pixels = checked_out_layer_pixels;
+  held.other_handles = handles_.live_count() - held.global_handles - held.pre_render_handles;
+  for (const auto& [suite, loans] : suite_loans_) {
+    if (loans != 0) held.suites[suite] = loans;
+  }
+  held.effect_refs = effect_refs_.live_count();
+  held.stream_refs = stream_refs_.live_count();
+  held.stream_values = static_cast<int>(stream_values_.size());
+  held.checked_out_params = static_cast<int>(checked_out_params_.size());
+  held.checked_out_layer_pixels = static_cast<int>(checked_out_layer_pixels_.size());
   return held;
 }
 

@@ -20,12 +20,6 @@ const AEGP_LayerSuite13* LayerSuiteTable();
 // `which` is 0 to 3: draw, supplier, surface, path.
 const void* DrawbotSuiteTable(int which);
 
-// The suites the basic suite offers, by position. The host counts what the
-// module holds of each by that position (Host::suite_loans).
-constexpr int kOfferedSuiteCount = 12;
-const char* OfferedSuiteName(int index);
-A_long OfferedSuiteVersion(int index);
-
 // Fills every unused slot of a function table with a function that records
 // the call as a misuse, so a call through a wrong slot is reported instead of
 // jumping through null.

@@ -154,9 +154,9 @@ TEST_F(ParametersTest, RefusedControlStopsTheDeclarationWithTheHostsCode) {
 TEST_F(ParametersTest, ValuesCheckedOutMatchTheSettingsTheHostHolds) {
   // The render passes read the controls back through checkout_param; the
   // percent slider travels as rounded 16.16.
-  host_.settings().time_percent = 37.5;
-  host_.settings().time_sec = 1.25;
-  host_.settings().mode = 3;
+  host_.settings().controls[controls::kTimePercent] = 37.5;
+  host_.settings().controls[controls::kTimeSec] = 1.25;
+  host_.settings().controls[controls::kMode] = 3;
   SetUpEffect();
   EXPECT_EQ(host_.ParamValue(4).u.fd.value, static_cast<PF_Fixed>(std::lround(37.5 * 65536)));
   EXPECT_EQ(host_.ParamValue(5).u.fs_d.value, 1.25);

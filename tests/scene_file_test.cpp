@@ -11,6 +11,8 @@
 namespace hostsim {
 namespace {
 
+namespace controls = hostsim::controls;
+
 using Json = nlohmann::json;
 
 Json ValidScene() {
@@ -55,11 +57,11 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   EXPECT_EQ(s.composition.layers[2].name, "Layer 9");
   EXPECT_EQ(s.composition.layers[2].frame_rate, 30.0);
   EXPECT_EQ(s.effect.on_layer, 1);
-  EXPECT_EQ(s.effect.mode, 3);
-  EXPECT_EQ(s.effect.layer, 7);
-  EXPECT_EQ(s.effect.time_type, 2);
-  EXPECT_EQ(s.effect.time_percent, 37.5);
-  EXPECT_EQ(s.effect.time_sec, 1.5);
+  EXPECT_EQ(s.effect.controls.at(controls::kMode), 3);
+  EXPECT_EQ(s.effect.controls.at(controls::kLayer), 7);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimeType), 2);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimePercent), 37.5);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimeSec), 1.5);
   ASSERT_EQ(s.render.times.size(), 3u);
   EXPECT_EQ(s.render.times[1].value, 75);
   EXPECT_EQ(s.render.times[2].value, 7);
@@ -71,8 +73,8 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   raw["effect"]["mode"] = 7;
   raw["effect"]["time_type"] = -1;
   const Scene r = ParseScene(raw.dump());
-  EXPECT_EQ(r.effect.mode, 7);
-  EXPECT_EQ(ModeName(r.effect.mode), "7");
+  EXPECT_EQ(r.effect.controls.at(controls::kMode), 7);
+  EXPECT_EQ(ModeName(r.effect.controls.at(controls::kMode)), "7");
   EXPECT_EQ(TimeTypeName(2), "Second");
 
   // A 29.97 composition without a time scale ticks in 1/30000 s.
