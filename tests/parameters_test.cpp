@@ -165,5 +165,29 @@ TEST_F(ParametersTest, ValuesCheckedOutMatchTheSettingsTheHostHolds) {
   ASSERT_EQ(session_.GlobalSetdown(), PF_Err_NONE);
 }
 
+// The host knows the controls only from what the module declared: a value
+// the settings leave out is the declared default, a name the module never
+// declared is reported (so a scene naming it can be refused), and an index
+// past the declared ones is no parameter at all.
+TEST_F(ParametersTest, ControlsAreKnownOnlyByTheirDeclaration) {
+  host_.settings().controls = {{controls::kMode, controls::kCenter}, {"Speed", 2}};
+  EXPECT_FALSE(host_.ControlValue(controls::kMode)) << "nothing is declared before params setup";
+  SetUpEffect();
+  EXPECT_EQ(host_.UndeclaredControls(), std::vector<std::string>{"Speed"});
+  EXPECT_EQ(host_.ControlValue(controls::kMode), controls::kCenter);
+  EXPECT_EQ(host_.ControlValue(controls::kTimeType), controls::kPercent) << "the declared default";
+  EXPECT_EQ(host_.ControlValue(controls::kLayer), 0.0) << "no layer chosen by default";
+  EXPECT_FALSE(host_.ControlValue("Speed"));
+
+  const auto declared = static_cast<PF_ParamIndex>(host_.declared_params().size());
+  auto render = host_.AsIfIn(PF_Cmd_SMART_RENDER);
+  const PF_InData in_data = host_.NewInData(0);
+  EXPECT_EQ(in_data.num_params, declared + 1) << "the input layer and every declared parameter";
+  PF_ParamDef param;
+  std::memset(&param, 0, sizeof(param));
+  EXPECT_EQ(in_data.inter.checkout_param(in_data.effect_ref, declared + 1, 0, 1, 30, &param), PF_Err_INVALID_INDEX);
+  EXPECT_EQ(host_.holdings().checked_out_params, 0);
+}
+
 }  // namespace
 }  // namespace tovane_test

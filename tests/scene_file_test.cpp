@@ -146,6 +146,18 @@ TEST(SceneFile, MalformedFieldsAreNamed) {
   }
 }
 
+// A scene's effect keys name the module's controls; one the module did not
+// declare is refused under the scene's own key, naming the control.
+TEST(SceneFile, AControlTheModuleDidNotDeclareIsRefusedByName) {
+  EXPECT_NO_THROW(RefuseUndeclaredControls({}));
+  try {
+    RefuseUndeclaredControls({controls::kTimePercent});
+    FAIL();
+  } catch (const SceneError& e) {
+    EXPECT_STREQ(e.what(), "effect.time_percent: the module declares no control named \"Time(%)\"");
+  }
+}
+
 TEST(SceneFile, FilesNameThemselvesInErrors) {
   try {
     LoadSceneFile("/nonexistent/scene.json");

@@ -172,6 +172,9 @@ TEST(FaultPlanTest, NthCallCountsFromWhenTheRuleIsMadeAndEveryCallFailsAll) {
   EXPECT_EQ(plan.OnCall("checkout_param"), 9);
   plan.Clear();
   EXPECT_FALSE(plan.OnCall("checkout_param"));
+  // A rule no call could ever fire is a mistake in the test, not a fault.
+  EXPECT_THROW(plan.FailCall("AEGP_GetLayerInpoint", 1), std::invalid_argument);
+  EXPECT_THROW(plan.FailCall("host_unlock_handle", 1), std::invalid_argument);
 }
 
 // ---- Bounded string callbacks
