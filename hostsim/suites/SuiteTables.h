@@ -1,5 +1,7 @@
-// The function tables the substitute host offers. They are shared by every
-// Host: each function finds its host through CurrentHost().
+// The suites the substitute host offers through the basic suite, as
+// function tables: acquiring and releasing (BasicSuite.cpp), host memory
+// (HandleSuite.cpp) and the AEGP suites (AegpSuites.cpp). The tables are
+// shared by every Host: each function finds its host through CurrentHost().
 #pragma once
 
 #include "AE_Host.h"

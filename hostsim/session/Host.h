@@ -5,7 +5,10 @@
 // counts what the module holds.
 //
 // One Host drives one effect instance on one thread at a time; several Hosts
-// may drive the same loaded Module from several threads at once.
+// may drive the same loaded Module from several threads at once. Beside it:
+// the protocol in order (Session.h), the modelled composition
+// (Composition.h), the parameters as declared (DeclaredParams.cpp) and the
+// frames the host lends (Frames.cpp).
 #pragma once
 
 #include <map>

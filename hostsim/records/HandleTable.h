@@ -1,3 +1,7 @@
+// The records behind what the host hands the module and counts: handles
+// (here), effect and stream references (ReferenceTable.h) and what the
+// module holds at one moment (Holdings.h).
+//
 // Host memory handed out through the handle suite. A handle points at the
 // pointer to its bytes, so dereferencing it once gives the bytes. A disposed
 // handle's bytes are freed but its record is kept, marked disposed, for the
