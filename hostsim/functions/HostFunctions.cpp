@@ -1,5 +1,7 @@
 #include "HostFunctions.h"
 
+#include <iterator>
+
 namespace hostsim {
 
 namespace {
@@ -76,12 +78,12 @@ static_assert(RowsInIdOrder(), "every HostFunctionId has its row, in the enum's 
 
 }  // namespace
 
-bool HostFunction::AllowedIn(PF_Cmd command, bool command_running) const {
+bool HostFunction::AllowedIn(std::optional<PF_Cmd> running) const {
   switch (called_in) {
     case CalledIn::kAnyCommand: return true;
-    case CalledIn::kParamsSetup: return command_running && command == PF_Cmd_PARAMS_SETUP;
-    case CalledIn::kSmartPreRender: return command_running && command == PF_Cmd_SMART_PRE_RENDER;
-    case CalledIn::kSmartRender: return command_running && command == PF_Cmd_SMART_RENDER;
+    case CalledIn::kParamsSetup: return running == PF_Cmd_PARAMS_SETUP;
+    case CalledIn::kSmartPreRender: return running == PF_Cmd_SMART_PRE_RENDER;
+    case CalledIn::kSmartRender: return running == PF_Cmd_SMART_RENDER;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 // function added here is traced, failable and checked everywhere at once.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "AE_Host.h"
@@ -72,7 +73,9 @@ struct HostFunction {
   CalledIn called_in;
 
   bool can_fail() const { return fault != FaultAnswer::kNone; }
-  bool AllowedIn(PF_Cmd command, bool command_running) const;
+  // Whether the function may be called while `running` is the command
+  // running (nullopt: none is).
+  bool AllowedIn(std::optional<PF_Cmd> running) const;
 };
 
 // The row of one function.

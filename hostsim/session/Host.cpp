@@ -232,7 +232,7 @@ bool Host::CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
 }
 
 bool Host::CheckCalledInCommand(const HostFunction& function, TraceEntry& entry) {
-  if (function.AllowedIn(running_command_.value_or(PF_Cmd_ABOUT), running_command_.has_value())) return true;
+  if (function.AllowedIn(running_command_)) return true;
   const char* running = running_command_ ? CommandName(*running_command_) : "no command";
   Misuse(entry, std::string("called in ") +
                     (running != nullptr ? running : "command " + std::to_string(*running_command_)) +

@@ -138,9 +138,8 @@ class Host {
   std::string DeclaredName(PF_ParamIndex index) const;
   // The index of the parameter declared with this name; 0 when there is none.
   PF_ParamIndex DeclaredIndex(const std::string& name) const;
-  // The declared names the scene's settings set no value for are left at
-  // their defaults; these are the names the settings set that the module
-  // never declared.
+  // The control names the settings give values for that the module never
+  // declared (after params setup, a scene naming one is refused).
   std::vector<std::string> UndeclaredControls() const;
 
   // Dynamic stream flags the effect set on its parameter streams.
@@ -191,7 +190,8 @@ class Host {
   // host reclaimed the pixels and parameters lent for that command.
   const Holdings& held_after_last_command() const { return held_after_last_command_; }
   // Misuse the host noticed (unknown handles and references, releases of
-  // what was not acquired, calls with a foreign effect reference), oldest first.
+  // what was not acquired, calls with a foreign effect reference, calls
+  // outside the commands allowed them, disposals out of order), oldest first.
   const std::vector<std::string>& errors() const { return errors_; }
   void ClearErrors() { errors_.clear(); }
 
