@@ -3,7 +3,6 @@
 // default it was declared with. The host knows nothing else about the
 // effect's controls.
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -31,18 +30,16 @@ PF_ParamIndex Host::DeclaredIndex(const std::string& name) const {
 
 std::vector<std::string> Host::UndeclaredControls() const {
   std::vector<std::string> undeclared;
-  for (const auto& [name, value] : settings_.controls) {
-    const bool declared = std::any_of(declared_params_.begin(), declared_params_.end(),
-                                      [&](const PF_ParamDef& def) { return NameOf(def) == name; });
-    if (!declared) undeclared.push_back(name);
+  for (const auto& control : settings_.controls) {
+    if (DeclaredIndex(control.first) == 0) undeclared.push_back(control.first);
   }
   return undeclared;
 }
 
 std::optional<double> Host::ControlValue(const std::string& name) const {
-  auto declared = std::find_if(declared_params_.begin(), declared_params_.end(),
-                               [&](const PF_ParamDef& def) { return NameOf(def) == name; });
-  if (declared == declared_params_.end()) return std::nullopt;
+  const PF_ParamIndex index = DeclaredIndex(name);
+  if (index == 0) return std::nullopt;
+  const PF_ParamDef* declared = &declared_params_[index - 1];
   if (auto set = settings_.controls.find(name); set != settings_.controls.end()) return set->second;
   switch (declared->param_type) {
     case PF_Param_POPUP: return declared->u.pd.value;
