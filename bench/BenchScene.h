@@ -1,9 +1,6 @@
-// One effect instance on the substitute host, set up for timing frames: a
-// composition whose effect layer and chosen layer have blank sources and
-// tracing off. Either the host skips its pixel work, so that a frame costs
-// the effect's code and the host calls it makes and nothing else, or the
-// host's pixel callbacks are timed so that a frame's cost can be split into
-// what the host spends on pixels and everything else.
+// One effect instance on the substitute host, set up for counting a frame's
+// cost: a composition whose effect layer and chosen layer have blank
+// sources, with tracing off.
 #pragma once
 
 #include <map>
@@ -11,29 +8,18 @@
 #include <string>
 
 #include "Session.h"
+#include "pixels/EffectControls.h"
 
 namespace bench {
 
 // The module the benchmarks load: $TOVANE_MODULE, else the one this build made.
 std::string ModulePath();
 
-// Seconds of one frame, split by who spent them.
-struct FrameSplit {
-  double total = 0;  // both passes and the host's work around them
-  double copy = 0;   // inside the host's copy callback
-  double lend = 0;   // making the worlds the host lends: input, chosen layer, output
-  // What remains: the effect's own code and every other host call it makes.
-  // With the host's pixel work skipped, copy and lend are not timed and
-  // this is the whole frame.
-  double overhead() const { return total - copy - lend; }
-};
-
 struct RigOptions {
-  A_long width = 1920, height = 1080;              // the effect layer and the composition
-  A_long layer_width = 0, layer_height = 0;        // the chosen layer; 0 means the composition's size
-  A_long mode = 4;                                 // "Fit to Layer"
+  A_long width = 1920, height = 1080;        // the effect layer and the composition
+  A_long layer_width = 0, layer_height = 0;  // the chosen layer; 0 means the composition's size
+  A_long mode = hostsim::controls::kFitToLayer;
   hostsim::BitDepth depth = hostsim::BitDepth::k8;
-  bool skip_pixels = true;  // see Host::SetSkipPixels
 };
 
 class EffectRig {
@@ -45,14 +31,11 @@ class EffectRig {
   EffectRig(const EffectRig&) = delete;
   EffectRig& operator=(const EffectRig&) = delete;
 
-  // One pre-render/render pair through the host with tracing off, and the
-  // host's freeing of the pre-render data. Throws
+  // `count` pre-render/render pairs through the host with tracing off, each
+  // followed by the host's freeing of the pre-render data. Throws
   // std::runtime_error when a pass fails, so a broken build cannot pass for
   // a fast one.
-  FrameSplit RunFrame();
-  // `count` frames timed as one batch, with the host's pixel work skipped;
-  // the split holds the mean frame. Throws as RunFrame does.
-  FrameSplit RunFrames(int count);
+  void RunFrames(int count);
 
   // Runs one frame with tracing on and counts the host calls it made, by
   // name ("AcquireSuite", "copy", ...).
@@ -61,9 +44,6 @@ class EffectRig {
   hostsim::Host& host() { return host_; }
 
  private:
-  FrameSplit RunTimedFrame(A_long now);
-  PF_Err RenderUntimed(A_long now);
-
   hostsim::Host host_;
   hostsim::Session session_;
   A_long frame_ = 0;

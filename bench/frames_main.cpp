@@ -1,10 +1,8 @@
 // tovane-bench-frames WIDTH HEIGHT FRAMES: runs FRAMES pre-render/render
-// pairs of the benchmark scene with tracing off and the host's pixel work
-// skipped, for valgrind to count. They run as one batch, the way
-// BM_EffectOverhead times them, inside
-// tovane_bench_run_frames so that a tool can collect only there (callgrind
-// --toggle-collect=tovane_bench_run_frames). Prints the host calls of one
-// frame by name.
+// pairs of the benchmark scene with tracing off, for valgrind to count,
+// inside tovane_bench_run_frames so that a tool can collect only there
+// (callgrind --toggle-collect=tovane_bench_run_frames). Prints the host
+// calls of one frame by name.
 #include <cstdlib>
 #include <iostream>
 #include <memory>

@@ -7,10 +7,9 @@
 
 int main(int argc, char** argv) {
 #if defined(__GLIBC__)
-  // A host keeps its frame buffers in a pool; glibc instead maps and unmaps
-  // every world above 32 MiB (a 4K frame) and so pays page faults per frame.
-  // Serving all worlds from the heap keeps that cost out of the host's
-  // per-frame overhead, which would otherwise grow with the frame.
+  // glibc maps and unmaps every world above 32 MiB (a 4K frame) and so pays
+  // page faults per copy timed; serving all worlds from the heap keeps that
+  // cost out of the copy's figures.
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
 #endif

@@ -13,14 +13,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "CheckContext.h"
 #include "FrameCheck.h"
+#include "HostFunctions.h"
 #include "Session.h"
+#include "pixels/EffectControls.h"
 #include "pixels/PixelSource.h"
 
 namespace {
@@ -31,6 +35,7 @@ using hostsim::EffectSettings;
 using hostsim::Host;
 using hostsim::LayerModel;
 using hostsim::Session;
+namespace controls = hostsim::controls;
 
 const hostsim::Module& FuzzModule() {
   static const hostsim::Module module([] {
@@ -53,19 +58,29 @@ const Host* g_current_host = nullptr;
   std::abort();
 }
 
-// Host calls the fuzzer may make fail.
-const char* const kFailableCalls[] = {
-    "AcquireSuite", "ReleaseSuite", "host_new_handle", "host_lock_handle", "add_param", "checkout_param",
-    "checkin_param", "checkout_layer", "checkout_layer_pixels", "checkout_output", "copy", "AEGP_RegisterWithAEGP",
-    "AEGP_GetEffectLayer", "AEGP_GetNewEffectForEffect", "AEGP_DisposeEffect", "AEGP_GetNewEffectStreamByIndex",
-    "AEGP_DisposeStream", "AEGP_GetNewStreamValue", "AEGP_DisposeStreamValue", "AEGP_SetDynamicStreamFlag",
-    "AEGP_GetCompFramerate", "AEGP_GetLayerParentComp", "AEGP_GetLayerInPoint", "AEGP_GetLayerDuration",
-    "AEGP_ConvertCompToLayerTime", "AEGP_GetLayerFromLayerID"};
+// Host calls the fuzzer may make fail, and the suites it may refuse: those
+// of the host-function table.
+const std::vector<const hostsim::HostFunction*>& FailableCalls() {
+  static const std::vector<const hostsim::HostFunction*> calls = [] {
+    std::vector<const hostsim::HostFunction*> found;
+    for (auto* f = hostsim::HostFunctionsBegin(); f != hostsim::HostFunctionsEnd(); ++f) {
+      if (f->can_fail()) found.push_back(f);
+    }
+    return found;
+  }();
+  return calls;
+}
 
-const char* const kSuites[] = {"PF Handle Suite", "AEGP Utility Suite", "AEGP PF Interface Suite",
-                               "AEGP Effect Suite", "AEGP Stream Suite", "AEGP Dynamic Stream Suite",
-                               "AEGP Comp Suite", "AEGP Layer Suite"};
-const A_long kSuiteVersions[] = {2, 7, 1, 2, 9, 5, 15, 13};
+const std::vector<std::pair<std::string, A_long>>& RefusableSuites() {
+  static const std::vector<std::pair<std::string, A_long>> suites = [] {
+    std::set<std::pair<std::string, A_long>> found;
+    for (auto* f = hostsim::HostFunctionsBegin(); f != hostsim::HostFunctionsEnd(); ++f) {
+      if (f->suite_version != 0) found.insert({f->offered_by, f->suite_version});
+    }
+    return std::vector<std::pair<std::string, A_long>>(found.begin(), found.end());
+  }();
+  return suites;
+}
 
 const PF_Err kCodes[] = {PF_Err_OUT_OF_MEMORY, PF_Err_INTERNAL_STRUCT_DAMAGED, PF_Err_INVALID_INDEX,
                          PF_Err_BAD_CALLBACK_PARAM, PF_Interrupt_CANCEL, -1, 1};
@@ -166,11 +181,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   EffectSettings settings;
   settings.on_layer = 1;
   const A_long chosen_ids[] = {2, 2, 0, 99};
-  settings.layer = in.PickValueInArray(chosen_ids);
-  settings.mode = in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(1, 4) : in.ConsumeIntegral<A_long>();
-  settings.time_type = in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(1, 2) : in.ConsumeIntegral<A_long>();
-  settings.time_percent = in.ConsumeFloatingPointInRange<double>(-10, 1000);
-  settings.time_sec = in.ConsumeBool() ? in.ConsumeFloatingPointInRange<double>(-10, 1e7) : in.ConsumeFloatingPoint<double>();
+  auto& values = settings.controls;
+  values[controls::kLayer] = in.PickValueInArray(chosen_ids);
+  values[controls::kMode] = in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(controls::kCenter, controls::kFitToLayer)
+                                             : in.ConsumeIntegral<A_long>();
+  values[controls::kTimeType] = in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(controls::kPercent, controls::kSecond)
+                                                 : in.ConsumeIntegral<A_long>();
+  values[controls::kTimePercent] = in.ConsumeFloatingPointInRange<double>(-10, 1000);
+  values[controls::kTimeSec] =
+      in.ConsumeBool() ? in.ConsumeFloatingPointInRange<double>(-10, 1e7) : in.ConsumeFloatingPoint<double>();
   host.SetScene(comp, settings);
   const BitDepth depths[] = {BitDepth::k8, BitDepth::k16, BitDepth::k32};
   host.SetBitDepth(in.PickValueInArray(depths));
@@ -188,15 +207,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (in.ConsumeIntegralInRange<int>(0, 9)) {
       case 0: {  // a failure for some later call, or a refused suite
         if (in.ConsumeBool()) {
-          host.faults().FailCall(in.PickValueInArray(kFailableCalls), in.ConsumeIntegralInRange<int>(0, 6),
-                                 in.PickValueInArray(kCodes));
+          const auto& calls = FailableCalls();
+          host.faults().FailCall(calls[in.ConsumeIntegralInRange<std::size_t>(0, calls.size() - 1)]->name,
+                                 in.ConsumeIntegralInRange<int>(0, 6), in.PickValueInArray(kCodes));
         } else {
-          // Past the eight suites, the choice is one of the host's rarer answers.
-          const std::size_t suite = in.ConsumeIntegralInRange<std::size_t>(0, 12);
-          if (suite >= 8) {
-            host.faults().Answer(static_cast<hostsim::HostAnswer>(1u << (suite - 8)));
+          // Past the refusable suites, the choice is one of the host's rarer answers.
+          const auto& suites = RefusableSuites();
+          const std::size_t choice = in.ConsumeIntegralInRange<std::size_t>(0, suites.size() + hostsim::kHostAnswerCount - 1);
+          if (choice >= suites.size()) {
+            host.faults().Answer(static_cast<hostsim::HostAnswer>(1u << (choice - suites.size())));
           } else {
-            host.faults().RefuseSuite(kSuites[suite], kSuiteVersions[suite],
+            host.faults().RefuseSuite(suites[choice].first, suites[choice].second,
                                       in.ConsumeBool() ? hostsim::SuiteRefusal::kErrorCode
                                                        : hostsim::SuiteRefusal::kNullSuite);
           }
@@ -233,7 +254,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 3:
         if (set_up) {
-          session.UpdateParamsUI(in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(0, 3) : in.ConsumeIntegral<A_long>());
+          session.UpdateParamsUI(controls::kTimeType,
+                                 in.ConsumeBool() ? in.ConsumeIntegralInRange<A_long>(0, 3) : in.ConsumeIntegral<A_long>());
           ExpectClean(host, "UpdateParamsUI", false);
         }
         break;
@@ -245,7 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::string> problems;
         if (!faults_armed) {
           hostsim::validate::FrameExpectation expected;
-          if (host.settings().layer == 99) expected.render = PF_Err_INVALID_INDEX;
+          if (host.settings().controls[controls::kLayer] == 99) expected.render = PF_Err_INVALID_INDEX;
           hostsim::validate::RenderAndCheckFrame(session, now, "frame at " + std::to_string(now), problems, expected);
         } else {
           PF_PreRenderOutput output;
@@ -262,12 +284,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 7: {  // the user changes a control
-        EffectSettings& s = host.settings();
+        auto& set = host.settings().controls;
         switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-          case 0: s.mode = in.ConsumeIntegral<A_long>(); break;
-          case 1: s.time_type = in.ConsumeIntegralInRange<A_long>(-1, 3); break;
-          case 2: s.time_percent = in.ConsumeFloatingPointInRange<double>(0, 100); break;
-          default: s.layer = in.PickValueInArray(chosen_ids); break;
+          case 0: set[controls::kMode] = in.ConsumeIntegral<A_long>(); break;
+          case 1: set[controls::kTimeType] = in.ConsumeIntegralInRange<A_long>(-1, 3); break;
+          case 2: set[controls::kTimePercent] = in.ConsumeFloatingPointInRange<double>(0, 100); break;
+          default: set[controls::kLayer] = in.PickValueInArray(chosen_ids); break;
         }
         break;
       }

@@ -21,7 +21,7 @@ TEST_F(LifecycleTest, WholeLifecycleSucceedsAndLeavesNothingHeld) {
   ASSERT_EQ(session_.ParamsSetup(), PF_Err_NONE);
   EXPECT_EQ(session_.out_data().num_params, 6);
   for (A_long time_type : {1, 2, 5}) {
-    EXPECT_EQ(session_.UpdateParamsUI(time_type), PF_Err_NONE) << "Time Type " << time_type;
+    EXPECT_EQ(session_.UpdateParamsUI(controls::kTimeType, time_type), PF_Err_NONE) << "Time Type " << time_type;
     EXPECT_TRUE(session_.out_data().out_flags & PF_OutFlag_REFRESH_UI) << "Time Type " << time_type;
     EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.held_after_last_command())) << "Time Type " << time_type;
   }

@@ -154,15 +154,39 @@ TEST_F(ParametersTest, RefusedControlStopsTheDeclarationWithTheHostsCode) {
 TEST_F(ParametersTest, ValuesCheckedOutMatchTheSettingsTheHostHolds) {
   // The render passes read the controls back through checkout_param; the
   // percent slider travels as rounded 16.16.
-  host_.settings().time_percent = 37.5;
-  host_.settings().time_sec = 1.25;
-  host_.settings().mode = 3;
+  host_.settings().controls[controls::kTimePercent] = 37.5;
+  host_.settings().controls[controls::kTimeSec] = 1.25;
+  host_.settings().controls[controls::kMode] = 3;
   SetUpEffect();
   EXPECT_EQ(host_.ParamValue(4).u.fd.value, static_cast<PF_Fixed>(std::lround(37.5 * 65536)));
   EXPECT_EQ(host_.ParamValue(5).u.fs_d.value, 1.25);
   EXPECT_EQ(host_.ParamValue(1).u.pd.value, 3);
   EXPECT_STREQ(host_.ParamValue(1).name, "Mode");
   ASSERT_EQ(session_.GlobalSetdown(), PF_Err_NONE);
+}
+
+// The host knows the controls only from what the module declared: a value
+// the settings leave out is the declared default, a name the module never
+// declared is reported (so a scene naming it can be refused), and an index
+// past the declared ones is no parameter at all.
+TEST_F(ParametersTest, ControlsAreKnownOnlyByTheirDeclaration) {
+  host_.settings().controls = {{controls::kMode, controls::kCenter}, {"Speed", 2}};
+  EXPECT_FALSE(host_.ControlValue(controls::kMode)) << "nothing is declared before params setup";
+  SetUpEffect();
+  EXPECT_EQ(host_.UndeclaredControls(), std::vector<std::string>{"Speed"});
+  EXPECT_EQ(host_.ControlValue(controls::kMode), controls::kCenter);
+  EXPECT_EQ(host_.ControlValue(controls::kTimeType), controls::kPercent) << "the declared default";
+  EXPECT_EQ(host_.ControlValue(controls::kLayer), 0.0) << "no layer chosen by default";
+  EXPECT_FALSE(host_.ControlValue("Speed"));
+
+  const auto declared = static_cast<PF_ParamIndex>(host_.declared_params().size());
+  auto render = host_.AsIfIn(PF_Cmd_SMART_RENDER);
+  const PF_InData in_data = host_.NewInData(0);
+  EXPECT_EQ(in_data.num_params, declared + 1) << "the input layer and every declared parameter";
+  PF_ParamDef param;
+  std::memset(&param, 0, sizeof(param));
+  EXPECT_EQ(in_data.inter.checkout_param(in_data.effect_ref, declared + 1, 0, 1, 30, &param), PF_Err_INVALID_INDEX);
+  EXPECT_EQ(host_.holdings().checked_out_params, 0);
 }
 
 }  // namespace

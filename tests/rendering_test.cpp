@@ -48,7 +48,7 @@ class RenderTest : public EffectTest {
   // Global and params setup over a scene, with the chosen layer and mode.
   void SetUpScene(hostsim::CompositionModel comp, A_long mode) {
     hostsim::EffectSettings settings = tovane_test::ChooseSecondLayer();
-    settings.mode = mode;
+    settings.controls[controls::kMode] = mode;
     host_.SetScene(std::move(comp), settings);
     SetUpEffect();
   }
@@ -131,7 +131,7 @@ TEST_P(PlacementTest, EachModeHandsTheCopyTheRectanglesOfItsRule) {
     SCOPED_TRACE(Describe(row) + " at " + std::to_string(static_cast<int>(GetParam())) + " bits");
     host_.SetScene(PlacementScene(row.lw, row.lh, row.ow, row.oh), host_.settings());
     host_.settings() = tovane_test::ChooseSecondLayer();
-    host_.settings().mode = row.mode;
+    host_.settings().controls[controls::kMode] = row.mode;
     host_.SetBitDepth(GetParam());
     if (host_.global_data() == nullptr) SetUpEffect();
     host_.trace().Clear();
@@ -170,7 +170,7 @@ TEST_F(RenderTest, WholeLeavesTheLetterboxAsTheHostGaveItAndCenterReadsTranspare
   EXPECT_EQ(whole.output->Get(960, 540).alpha, 1.0f) << "inside the frame";
 
   host_.SetScene(PlacementScene(1280, 720, 1920, 1080), host_.settings());
-  host_.settings().mode = kCenter;
+  host_.settings().controls[controls::kMode] = kCenter;
   FrameResult center = RenderExpectingSuccess();
   ASSERT_TRUE(center.output);
   EXPECT_EQ(center.output->Get(10, 10).alpha, 0.0f) << "outside the centred frame";
@@ -217,9 +217,9 @@ TEST_F(RenderTest, TheChosenLayerIsCheckedOutAtInPointPlusTheOffsetOfTheTimeType
   };
   for (const SourceTimeCase& c : cases) {
     SCOPED_TRACE(c.what);
-    host_.settings().time_type = c.time_type;
-    host_.settings().time_percent = c.percent;
-    host_.settings().time_sec = c.seconds;
+    host_.settings().controls[controls::kTimeType] = c.time_type;
+    host_.settings().controls[controls::kTimePercent] = c.percent;
+    host_.settings().controls[controls::kTimeSec] = c.seconds;
     RenderExpectingSuccess();
     const ordered_json checkout = LayerCheckoutOfLastCommand();
     EXPECT_EQ(checkout["time"], c.expected_time);
@@ -229,14 +229,14 @@ TEST_F(RenderTest, TheChosenLayerIsCheckedOutAtInPointPlusTheOffsetOfTheTimeType
 
 TEST_F(RenderTest, TheFrameNumberCardShowsWhichFrameReachedTheOutput) {
   SetUpEffectWithScene();
-  host_.settings().mode = kFitToLayer;
+  host_.settings().controls[controls::kMode] = kFitToLayer;
   const struct {
     double percent;
     A_long frame;
   } cases[] = {{100.0, 359}, {0.0, 60}, {50.0, 210}};
   for (const auto& c : cases) {
     SCOPED_TRACE("Percent " + std::to_string(c.percent));
-    host_.settings().time_percent = c.percent;
+    host_.settings().controls[controls::kTimePercent] = c.percent;
     FrameResult frame = RenderExpectingSuccess();
     ASSERT_TRUE(frame.output);
     const PF_Pixel8 corner = frame.output->At<PF_Pixel8>(3, 3);
@@ -250,7 +250,7 @@ TEST_F(RenderTest, TheSourceTimeIsConvertedIntoTheEffectLayersOwnTime) {
   comp.layers[0].start = A_Time{30, 30};  // the effect layer's time 0 sits at 1 s
   host_.SetScene(comp, tovane_test::ChooseSecondLayer());
   SetUpEffect();
-  host_.settings().time_percent = 100.0;
+  host_.settings().controls[controls::kTimePercent] = 100.0;
   RenderExpectingSuccess();
   const ordered_json checkout = LayerCheckoutOfLastCommand();
   EXPECT_EQ(checkout["time"], 359 - 30);
@@ -264,7 +264,7 @@ TEST_F(RenderTest, ADurationOfOneFrameOrLessAlwaysGivesTheInPoint) {
     comp.layers[1].duration = A_Time{duration, 30};
     host_.SetScene(comp, tovane_test::ChooseSecondLayer());
     if (host_.global_data() == nullptr) SetUpEffect();
-    host_.settings().time_percent = 100.0;
+    host_.settings().controls[controls::kTimePercent] = 100.0;
     RenderExpectingSuccess();
     EXPECT_EQ(LayerCheckoutOfLastCommand()["time"], 60);
   }
@@ -280,7 +280,7 @@ TEST_F(RenderTest, OneFrameFollowsTheCompositionsFrameRate) {
   comp.layers[1].frame_rate = 29.97;
   host_.SetScene(comp, tovane_test::ChooseSecondLayer());
   SetUpEffect();
-  host_.settings().time_percent = 100.0;
+  host_.settings().controls[controls::kTimePercent] = 100.0;
   RenderExpectingSuccess();
   const ordered_json checkout = LayerCheckoutOfLastCommand();
   EXPECT_EQ(checkout["time"], 300300 - 1001);
@@ -292,7 +292,7 @@ TEST_F(RenderTest, OneFrameFollowsTheCompositionsFrameRate) {
 
 TEST_F(RenderTest, WithNoLayerChosenTheInputIsCopiedUnchanged) {
   SetUpEffectWithScene();
-  host_.settings().layer = 0;
+  host_.settings().controls[controls::kLayer] = 0;
   FrameResult frame = RenderExpectingSuccess();
   const ordered_json copy = OnlyCopyOfLastCommand();
   EXPECT_TRUE(copy["src_rect"].is_null());
@@ -306,8 +306,8 @@ TEST_F(RenderTest, WithNoLayerChosenTheInputIsCopiedUnchanged) {
 
 TEST_F(RenderTest, WhenTheChosenLayerHasNoFrameAtThatTimeTheInputPassesThroughAndTheCheckoutIsReturned) {
   SetUpEffectWithScene();
-  host_.settings().time_type = kSecond;
-  host_.settings().time_sec = 1000.0;  // far past the chosen layer's end: no pixels
+  host_.settings().controls[controls::kTimeType] = kSecond;
+  host_.settings().controls[controls::kTimeSec] = 1000.0;  // far past the chosen layer's end: no pixels
   RenderExpectingSuccess();
   EXPECT_TRUE(LayerCheckoutOfLastCommand()["frame"].is_null());
   const ordered_json copy = OnlyCopyOfLastCommand();
@@ -320,7 +320,7 @@ TEST_F(RenderTest, FootageShorterThanItsLayerShowsNothingPastItsLastFrame) {
   comp.layers[1].source = std::make_shared<hostsim::FrameCardSource>("short clip", 100);
   host_.SetScene(comp, tovane_test::ChooseSecondLayer());
   SetUpEffect();
-  host_.settings().time_percent = 100.0;  // frame 359 of a 100-frame clip
+  host_.settings().controls[controls::kTimePercent] = 100.0;  // frame 359 of a 100-frame clip
   RenderExpectingSuccess();
   EXPECT_TRUE(LayerCheckoutOfLastCommand()["frame"].is_null());
   EXPECT_TRUE(OnlyCopyOfLastCommand()["src_rect"].is_null()) << "the input passes through";

@@ -17,6 +17,8 @@
 namespace hostsim {
 namespace {
 
+namespace controls = hostsim::controls;
+
 using Json = nlohmann::json;
 
 Json ValidScene() {
@@ -61,11 +63,11 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   EXPECT_EQ(s.composition.layers[2].name, "Layer 9");
   EXPECT_EQ(s.composition.layers[2].frame_rate, 30.0);
   EXPECT_EQ(s.effect.on_layer, 1);
-  EXPECT_EQ(s.effect.mode, 3);
-  EXPECT_EQ(s.effect.layer, 7);
-  EXPECT_EQ(s.effect.time_type, 2);
-  EXPECT_EQ(s.effect.time_percent, 37.5);
-  EXPECT_EQ(s.effect.time_sec, 1.5);
+  EXPECT_EQ(s.effect.controls.at(controls::kMode), 3);
+  EXPECT_EQ(s.effect.controls.at(controls::kLayer), 7);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimeType), 2);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimePercent), 37.5);
+  EXPECT_EQ(s.effect.controls.at(controls::kTimeSec), 1.5);
   ASSERT_EQ(s.render.times.size(), 3u);
   EXPECT_EQ(s.render.times[1].value, 75);
   EXPECT_EQ(s.render.times[2].value, 7);
@@ -77,8 +79,8 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   raw["effect"]["mode"] = 7;
   raw["effect"]["time_type"] = -1;
   const Scene r = ParseScene(raw.dump());
-  EXPECT_EQ(r.effect.mode, 7);
-  EXPECT_EQ(ModeName(r.effect.mode), "7");
+  EXPECT_EQ(r.effect.controls.at(controls::kMode), 7);
+  EXPECT_EQ(ModeName(r.effect.controls.at(controls::kMode)), "7");
   EXPECT_EQ(TimeTypeName(2), "Second");
 
   // A 29.97 composition without a time scale ticks in 1/30000 s.
@@ -251,6 +253,18 @@ INSTANTIATE_TEST_SUITE_P(
                       Sequence{"UnpaddedGap", "shot%d.png", {1, 2, 3, 9, 10, 11}, 1, "shot4.png", 0},
                       Sequence{"GapAfterFirst", "f_%03d_v2.png", {10, 12}, 10, "f_011_v2.png", 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A scene's effect keys name the module's controls; one the module did not
+// declare is refused under the scene's own key, naming the control.
+TEST(SceneFile, AControlTheModuleDidNotDeclareIsRefusedByName) {
+  EXPECT_NO_THROW(RefuseUndeclaredControls({}));
+  try {
+    RefuseUndeclaredControls({controls::kTimePercent});
+    FAIL();
+  } catch (const SceneError& e) {
+    EXPECT_STREQ(e.what(), "effect.time_percent: the module declares no control named \"Time(%)\"");
+  }
+}
 
 TEST(SceneFile, FilesNameThemselvesInErrors) {
   try {

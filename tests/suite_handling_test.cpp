@@ -65,7 +65,7 @@ TEST_F(SuiteHandlingTest, EveryCommandGivesBackExactlyWhatItAcquired) {
   ASSERT_EQ(session_.About(), PF_Err_NONE);
   EXPECT_TRUE(TrafficOfLastCommand(host_).acquired.empty()) << "About needs no suite";
 
-  ASSERT_EQ(session_.UpdateParamsUI(1), PF_Err_NONE);
+  ASSERT_EQ(session_.UpdateParamsUI(controls::kTimeType, 1), PF_Err_NONE);
   ExpectBalancedTraffic("update params UI");
 
   PreRender();
@@ -103,7 +103,7 @@ TEST_F(SuiteHandlingTest, NoBasicSuiteEndsEverySuiteUsingCommandWith516BeforeAny
   session_.set_record_hook([](PF_Cmd, PF_InData& in, PF_OutData&) { in.pica_basicP = nullptr; });
   EXPECT_EQ(session_.GlobalSetup(), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_TRUE(CallsOfLastCommand().empty());
-  EXPECT_EQ(session_.UpdateParamsUI(1), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(session_.UpdateParamsUI(controls::kTimeType, 1), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_TRUE(CallsOfLastCommand().empty());
   EXPECT_EQ(session_.GlobalSetdown(), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_TRUE(CallsOfLastCommand().empty());
@@ -113,7 +113,7 @@ TEST_F(SuiteHandlingTest, NoBasicSuiteEndsEverySuiteUsingCommandWith516BeforeAny
 TEST_F(SuiteHandlingTest, RefusedReleaseDoesNotKeepTheOtherSuitesFromGoingBack) {
   SetUpEffect();
   host_.faults().FailCall("ReleaseSuite", 1, 1);
-  EXPECT_EQ(session_.UpdateParamsUI(2), PF_Err_NONE) << "a refused release is not the command's failure";
+  EXPECT_EQ(session_.UpdateParamsUI(controls::kTimeType, 2), PF_Err_NONE) << "a refused release is not the command's failure";
   EXPECT_EQ(TrafficOfLastCommand(host_).released.size(), 4u);
   EXPECT_TRUE(host_.held_after_last_command().suites.empty());
   ASSERT_EQ(session_.GlobalSetdown(), PF_Err_NONE);
@@ -164,7 +164,7 @@ TEST(SuiteRefusalTest, VisibilityUpdateStrandsNoEffectOrStreamReference) {
     ASSERT_EQ(session.GlobalSetup(), PF_Err_NONE);
     ASSERT_EQ(session.ParamsSetup(), PF_Err_NONE);
     host.faults().RefuseSuite(refusal.suite.first, refusal.suite.second, refusal.how);
-    EXPECT_EQ(session.UpdateParamsUI(2), PF_Err_BAD_CALLBACK_PARAM) << Describe(refusal);
+    EXPECT_EQ(session.UpdateParamsUI(controls::kTimeType, 2), PF_Err_BAD_CALLBACK_PARAM) << Describe(refusal);
     EXPECT_TRUE(HoldsOnlyHostKeptHandles(host.held_after_last_command())) << Describe(refusal);
     EXPECT_EQ(Count(host.trace().CallNamesOfLastCommand(), "AEGP_SetDynamicStreamFlag"), 0) << Describe(refusal);
     host.faults().Clear();

@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "FileAccess.h"
 #include "Session.h"
+#include "pixels/EffectControls.h"
 
 namespace {
 
@@ -98,11 +99,14 @@ int RunLifecycle(const LifecycleOptions& options) {
     PrintParam(std::cout, static_cast<PF_ParamIndex>(i + 1), host.declared_params()[i]);
   }
 
-  for (A_long time_type : {1, 2}) {
-    step(time_type == 1 ? "update params UI (Time Type 1)" : "update params UI (Time Type 2)",
-         session.UpdateParamsUI(time_type));
-    std::cout << "  hidden: Time(%) " << host.stream_hidden(4) << ", Time(sec) " << host.stream_hidden(5)
-              << '\n';
+  namespace controls = hostsim::controls;
+  for (A_long time_type : {controls::kPercent, controls::kSecond}) {
+    const std::string what =
+        "update params UI (" + std::string(controls::kTimeType) + " " + std::to_string(time_type) + ")";
+    step(what.c_str(), session.UpdateParamsUI(controls::kTimeType, time_type));
+    std::cout << "  hidden: " << controls::kTimePercent << " "
+              << host.stream_hidden(host.DeclaredIndex(controls::kTimePercent)) << ", " << controls::kTimeSec << " "
+              << host.stream_hidden(host.DeclaredIndex(controls::kTimeSec)) << '\n';
   }
 
   step("about", session.About());

@@ -71,7 +71,13 @@ class EffectRun {
       problem = "params setup failed with error " + std::to_string(err);
       return false;
     }
-    if ((err = session_.UpdateParamsUI(host_.settings().time_type)) != PF_Err_NONE) {
+    try {
+      hostsim::RefuseUndeclaredControls(host_.UndeclaredControls());
+    } catch (const hostsim::SceneError& refused) {
+      problem = refused.what();
+      return false;
+    }
+    if ((err = session_.UpdateParamsUI()) != PF_Err_NONE) {
       problem = "update params UI failed with error " + std::to_string(err);
       return false;
     }
@@ -346,12 +352,13 @@ hostsim::Scene DemoScene() {
 }
 
 std::vector<Row> DemoRows() {
+  using namespace hostsim::controls;
   auto modes = [](A_long layer) {
     return std::vector<Panel>{
-        {"CENTER", "UNSCALED, CENTRED, EDGES CUT", layer, 1, 1, 50, 0, false},
-        {"WHOLE", "ALL OF IT, ASPECT KEPT", layer, 2, 1, 50, 0, false},
-        {"NO MARGIN", "FILLS THE FRAME, OVERFLOW CUT", layer, 3, 1, 50, 0, false},
-        {"FIT TO LAYER", "STRETCHED TO THE FRAME", layer, 4, 1, 50, 0, false},
+        {"CENTER", "UNSCALED, CENTRED, EDGES CUT", layer, kCenter, kPercent, 50, 0, false},
+        {"WHOLE", "ALL OF IT, ASPECT KEPT", layer, kWhole, kPercent, 50, 0, false},
+        {"NO MARGIN", "FILLS THE FRAME, OVERFLOW CUT", layer, kNoMargin, kPercent, 50, 0, false},
+        {"FIT TO LAYER", "STRETCHED TO THE FRAME", layer, kFitToLayer, kPercent, 50, 0, false},
     };
   };
   return {
@@ -359,10 +366,10 @@ std::vector<Row> DemoRows() {
       {"A WIDE LAYER (1920X480) PLACED BY EACH MODE", modes(3)},
       {"TIMING: WHICH FRAME OF A 10 S LAYER (FRAMES 0-299, IN-POINT AT 2 S) IS SHOWN",
        {
-           {"PERCENT 0%", "", 4, 2, 1, 0, 0, true},
-           {"PERCENT 50%", "", 4, 2, 1, 50, 0, true},
-           {"PERCENT 100%", "", 4, 2, 1, 100, 0, true},
-           {"SECOND 1.5 S", "", 4, 2, 2, 0, 1.5, true},
+           {"PERCENT 0%", "", 4, kWhole, kPercent, 0, 0, true},
+           {"PERCENT 50%", "", 4, kWhole, kPercent, 50, 0, true},
+           {"PERCENT 100%", "", 4, kWhole, kPercent, 100, 0, true},
+           {"SECOND 1.5 S", "", 4, kWhole, kSecond, 0, 1.5, true},
        }},
   };
 }
@@ -421,11 +428,12 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
       const A_long left = kMargin + static_cast<A_long>(c) * (kPanelWidth + kGap);
       const A_long panel_top = top + kRowHeaderHeight + kLabelHeight;
       hostsim::Scene scene = base;
-      scene.effect.layer = panel.chosen_layer;
-      scene.effect.mode = panel.mode;
-      scene.effect.time_type = panel.time_type;
-      scene.effect.time_percent = panel.time_percent;
-      scene.effect.time_sec = panel.time_sec;
+      namespace controls = hostsim::controls;
+      scene.effect.controls = {{controls::kLayer, panel.chosen_layer},
+                               {controls::kMode, panel.mode},
+                               {controls::kTimeType, panel.time_type},
+                               {controls::kTimePercent, panel.time_percent},
+                               {controls::kTimeSec, panel.time_sec}};
       runs.push_back(std::make_unique<EffectRun>(module, scene, depth, !options.trace_path.empty()));
       EffectRun& run = *runs.back();
       std::string problem, caption = panel.caption;

@@ -21,10 +21,10 @@ using Json = nlohmann::json;
 
 // Unknown keys are mostly typos ("widht"); silently ignoring them would
 // render something other than what the person meant.
-void OnlyKeys(const Json& object, const std::string& field, std::initializer_list<const char*> allowed) {
+void OnlyKeys(const Json& object, const std::string& field, const std::vector<std::string>& allowed) {
   for (auto it = object.begin(); it != object.end(); ++it) {
     bool known = false;
-    for (const char* key : allowed) known = known || it.key() == key;
+    for (const std::string& key : allowed) known = known || it.key() == key;
     if (!known) Fail(field.empty() ? it.key() : field + "." + it.key(), "unknown field");
   }
 }
@@ -109,21 +109,49 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
-const char* const kModeNames[] = {"Center", "Whole", "No Margin", "Fit to Layer"};
-const char* const kTimeTypeNames[] = {"Percent", "Second"};
-
 // A popup: one of its entries by text (any case), or any integer so that
 // values outside the control can be tried.
-template <std::size_t N>
-A_long Popup(const Json& v, const std::string& field, const char* const (&names)[N]) {
+A_long Popup(const Json& v, const std::string& field, const controls::SceneControl& popup) {
   std::string choices;
-  for (std::size_t i = 0; i < N; ++i) choices += std::string(i ? ", " : "") + "\"" + names[i] + "\"";
+  for (std::size_t i = 0; i < popup.entry_count; ++i)
+    choices += std::string(i ? ", " : "") + "\"" + popup.entries[i] + "\"";
   if (v.is_string()) {
-    for (std::size_t i = 0; i < N; ++i)
-      if (SameText(v.get<std::string>(), names[i])) return static_cast<A_long>(i + 1);
+    for (std::size_t i = 0; i < popup.entry_count; ++i)
+      if (SameText(v.get<std::string>(), popup.entries[i])) return static_cast<A_long>(i + 1);
     Fail(field, "expected one of " + choices + " or an integer, got " + v.dump());
   }
   return static_cast<A_long>(Integer(v, field, kLongMin, kLongMax, ("expected one of " + choices + " or an integer").c_str()));
+}
+
+// A control's value as the scene writes it, as the number the host holds
+// for the control (see EffectSettings).
+double ControlValue(const Json& v, const std::string& field, const controls::SceneControl& control) {
+  switch (control.value) {
+    case controls::SceneValue::kPopup: return Popup(v, field, control);
+    case controls::SceneValue::kLayerId:
+      return static_cast<double>(Integer(v, field, 0, kLongMax, "expected a layer id, or 0 for none"));
+    case controls::SceneValue::kPercent: {
+      const double percent = Number(v, field);
+      // The host holds the slider as 16.16 fixed point.
+      if (std::fabs(percent) >= 32768.0) Fail(field, "expected a percentage within +-32767");
+      return percent;
+    }
+    case controls::SceneValue::kNumber: break;
+  }
+  return Number(v, field);
+}
+
+const controls::SceneControl* SceneControlNamed(const std::string& control) {
+  for (const controls::SceneControl& row : controls::kSceneControls) {
+    if (control == row.control) return &row;
+  }
+  return nullptr;
+}
+
+std::string EntryName(const char* control, A_long value) {
+  const controls::SceneControl* row = SceneControlNamed(control);
+  if (value >= 1 && static_cast<std::size_t>(value) <= row->entry_count) return row->entries[value - 1];
+  return std::to_string(value);
 }
 
 std::string JoinPath(const std::string& base, const std::string& path) {
@@ -237,12 +265,15 @@ class KeyWatch {
 
 }  // namespace
 
-std::string ModeName(A_long mode) {
-  return mode >= 1 && mode <= 4 ? kModeNames[mode - 1] : std::to_string(mode);
-}
+std::string ModeName(A_long mode) { return EntryName(controls::kMode, mode); }
 
-std::string TimeTypeName(A_long time_type) {
-  return time_type >= 1 && time_type <= 2 ? kTimeTypeNames[time_type - 1] : std::to_string(time_type);
+std::string TimeTypeName(A_long time_type) { return EntryName(controls::kTimeType, time_type); }
+
+void RefuseUndeclaredControls(const std::vector<std::string>& undeclared) {
+  if (undeclared.empty()) return;
+  const controls::SceneControl* row = SceneControlNamed(undeclared.front());
+  Fail(std::string("effect.") + (row != nullptr ? row->key : undeclared.front()),
+       "the module declares no control named \"" + undeclared.front() + "\"");
 }
 
 Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
@@ -318,24 +349,21 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
 
   // Effect.
   const Json& effect = Object(root, "effect", "effect");
-  OnlyKeys(effect, "effect", {"on_layer", "mode", "layer", "time_type", "time_percent", "time_sec"});
+  std::vector<std::string> effect_keys = {"on_layer"};
+  for (const controls::SceneControl& row : controls::kSceneControls) effect_keys.push_back(row.key);
+  OnlyKeys(effect, "effect", effect_keys);
   EffectSettings& e = scene.effect;
   if (!effect.contains("on_layer")) Fail("effect.on_layer", "missing (expected the id of the layer carrying the effect)");
   e.on_layer = static_cast<A_long>(Integer(effect.at("on_layer"), "effect.on_layer", 1, kLongMax, "expected a layer id"));
   if (!ids.count(e.on_layer)) Fail("effect.on_layer", "no layer has id " + std::to_string(e.on_layer));
-  if (effect.contains("mode")) e.mode = Popup(effect.at("mode"), "effect.mode", kModeNames);
-  if (effect.contains("layer"))
-    e.layer = static_cast<A_long>(
-        Integer(effect.at("layer"), "effect.layer", 0, kLongMax, "expected a layer id, or 0 for none"));
-  if (e.layer != 0 && !ids.count(e.layer))
-    Fail("effect.layer", "no layer has id " + std::to_string(e.layer) + " (0 chooses none)");
-  if (effect.contains("time_type")) e.time_type = Popup(effect.at("time_type"), "effect.time_type", kTimeTypeNames);
-  if (effect.contains("time_percent")) {
-    // The host holds the slider as 16.16 fixed point.
-    e.time_percent = Number(effect.at("time_percent"), "effect.time_percent");
-    if (std::fabs(e.time_percent) >= 32768.0) Fail("effect.time_percent", "expected a percentage within +-32767");
+  for (const controls::SceneControl& row : controls::kSceneControls) {
+    if (!effect.contains(row.key)) continue;
+    const std::string field = std::string("effect.") + row.key;
+    const double value = ControlValue(effect.at(row.key), field, row);
+    if (row.value == controls::SceneValue::kLayerId && value != 0 && !ids.count(static_cast<A_long>(value)))
+      Fail(field, "no layer has id " + std::to_string(static_cast<A_long>(value)) + " (0 chooses none)");
+    e.controls[row.control] = value;
   }
-  if (effect.contains("time_sec")) e.time_sec = Number(effect.at("time_sec"), "effect.time_sec");
 
   // Render.
   const Json& render = Object(root, "render", "render");

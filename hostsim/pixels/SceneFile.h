@@ -10,6 +10,7 @@
 
 #include "A_Types.h"
 #include "Composition.h"
+#include "EffectControls.h"
 #include "PF_Pixels.h"
 #include "PixelWorld.h"
 
@@ -37,10 +38,10 @@ struct Scene {
 
 // Parses scene JSON. Times are seconds as a number (stored at the
 // composition's time scale, rounded to the nearest tick) or an exact
-// {"value": v, "scale": s}. "mode" and "time_type" take the control's entry
-// text ("Center", "Whole", "No Margin", "Fit to Layer"; "Percent", "Second")
-// or a raw integer, which may lie outside the control's range. Relative PNG
-// paths are taken from `base_dir`. Throws SceneError.
+// {"value": v, "scale": s}. The "effect" keys become values of the controls
+// named in EffectControls.h; a popup takes an entry's text or a raw
+// integer, which may lie outside the control's range. Relative PNG paths
+// are taken from `base_dir`. Throws SceneError.
 Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".");
 
 // A scene is a few kilobytes of text; a larger file is not meant as one.
@@ -55,5 +56,10 @@ Scene LoadSceneFile(const std::string& path);
 // outside the control ("7").
 std::string ModeName(A_long mode);
 std::string TimeTypeName(A_long time_type);
+
+// Refuses a scene that sets a control the module did not declare (given as
+// Host::UndeclaredControls() after params setup), naming the scene's key and
+// the control. Throws SceneError.
+void RefuseUndeclaredControls(const std::vector<std::string>& undeclared);
 
 }  // namespace hostsim

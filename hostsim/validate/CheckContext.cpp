@@ -312,11 +312,11 @@ CompositionModel StandardComposition() {
 EffectSettings StandardSettings(A_long chosen_layer) {
   EffectSettings settings;
   settings.on_layer = kEffectLayer;
-  settings.layer = chosen_layer;
-  settings.mode = 2;
-  settings.time_type = 1;
-  settings.time_percent = 50;
-  settings.time_sec = 1.5;
+  settings.controls = {{controls::kLayer, chosen_layer},
+                       {controls::kMode, controls::kWhole},
+                       {controls::kTimeType, controls::kPercent},
+                       {controls::kTimePercent, 50},
+                       {controls::kTimeSec, 1.5}};
   return settings;
 }
 

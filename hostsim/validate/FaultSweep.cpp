@@ -22,22 +22,19 @@ using Json = nlohmann::ordered_json;
 // equal to it can only have come from the failed call.
 constexpr PF_Err kInjected = PF_Interrupt_CANCEL;
 
-// Host functions whose failure the host can report. The others return
-// nothing (unlock, dispose) or a value the effect has no failure reading for
-// (the string callbacks).
-const std::set<std::string> kCanFail = {
-    "AcquireSuite", "ReleaseSuite", "host_new_handle", "host_lock_handle", "add_param", "checkout_param",
-    "checkin_param", "checkout_layer", "checkout_layer_pixels", "checkin_layer_pixels", "checkout_output", "copy",
-    "AEGP_RegisterWithAEGP", "AEGP_GetEffectLayer", "AEGP_GetNewEffectForEffect", "AEGP_DisposeEffect",
-    "AEGP_GetNewEffectStreamByIndex", "AEGP_DisposeStream", "AEGP_GetNewStreamValue", "AEGP_DisposeStreamValue",
-    "AEGP_SetDynamicStreamFlag", "AEGP_GetCompFramerate", "AEGP_GetLayerParentComp", "AEGP_GetLayerInPoint",
-    "AEGP_GetLayerDuration", "AEGP_ConvertCompToLayerTime", "AEGP_GetLayerFromLayerID"};
+// Whether the host can report a failure of this call (the host-function
+// table says; the others return nothing, or a value the effect has no
+// failure reading for).
+bool CanFail(const std::string& call) {
+  const HostFunction* function = FindHostFunction(call);
+  return function != nullptr && function->can_fail();
+}
 
 struct Scenario {
   std::string name;
   PF_Cmd command;
   A_long chosen_layer = kCardLayer;
-  A_long time_type = 1;
+  A_long time_type = controls::kPercent;
 };
 
 const std::vector<Scenario>& Scenarios() {
@@ -45,8 +42,8 @@ const std::vector<Scenario>& Scenarios() {
       {"About", PF_Cmd_ABOUT},
       {"GlobalSetup", PF_Cmd_GLOBAL_SETUP},
       {"ParamsSetup", PF_Cmd_PARAMS_SETUP},
-      {"UpdateParamsUI with Time Type Percent", PF_Cmd_UPDATE_PARAMS_UI, kCardLayer, 1},
-      {"UpdateParamsUI with Time Type Second", PF_Cmd_UPDATE_PARAMS_UI, kCardLayer, 2},
+      {"UpdateParamsUI with Time Type Percent", PF_Cmd_UPDATE_PARAMS_UI, kCardLayer, controls::kPercent},
+      {"UpdateParamsUI with Time Type Second", PF_Cmd_UPDATE_PARAMS_UI, kCardLayer, controls::kSecond},
       {"SmartPreRender", PF_Cmd_SMART_PRE_RENDER},
       {"SmartRender of a chosen layer's frame", PF_Cmd_SMART_RENDER, kCardLayer},
       {"SmartRender with no layer chosen", PF_Cmd_SMART_RENDER, 0},
@@ -67,7 +64,7 @@ using Observe = std::function<void(Session&, PF_Err)>;
 void RunScenario(const Scenario& scenario, Session& session, const Arm& arm, const Observe& observe) {
   Host& host = session.host();
   host.SetScene(StandardComposition(), StandardSettings(scenario.chosen_layer));
-  host.settings().time_type = scenario.time_type;
+  host.settings().controls[controls::kTimeType] = scenario.time_type;
   auto send = [&](PF_Cmd cmd, const std::function<PF_Err()>& command) {
     if (cmd != scenario.command) return command();
     arm(session);
@@ -84,7 +81,7 @@ void RunScenario(const Scenario& scenario, Session& session, const Arm& arm, con
   if (scenario.command != PF_Cmd_GLOBAL_SETUP) {
     send(PF_Cmd_PARAMS_SETUP, [&] { return session.ParamsSetup(); });
     if (scenario.command == PF_Cmd_UPDATE_PARAMS_UI) {
-      send(PF_Cmd_UPDATE_PARAMS_UI, [&] { return session.UpdateParamsUI(scenario.time_type); });
+      send(PF_Cmd_UPDATE_PARAMS_UI, [&] { return session.UpdateParamsUI(); });
     }
     if (scenario.command == PF_Cmd_SMART_PRE_RENDER || scenario.command == PF_Cmd_SMART_RENDER) {
       PF_PreRenderOutput output;
@@ -238,7 +235,7 @@ void CheckFaultSweep(CheckContext& ctx) {
   std::set<std::string> cannot_fail;
   Json swept_sites = Json::array();
   for (const CallSite& site : sites) {
-    if (kCanFail.count(site.call) == 0) {
+    if (!CanFail(site.call)) {
       cannot_fail.insert(site.call);
       continue;
     }

@@ -122,7 +122,10 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
                  std::vector<std::string>& failures, FrameRun& run) {
   Host& host = session.host();
   const std::string where = label + ", SmartRender: ";
-  const EffectSettings& settings = host.settings();
+  const A_long chosen_id = static_cast<A_long>(host.ControlValue(controls::kLayer).value_or(0));
+  const A_long mode = static_cast<A_long>(host.ControlValue(controls::kMode).value_or(0));
+  const A_long time_type = static_cast<A_long>(host.ControlValue(controls::kTimeType).value_or(0));
+  const A_long layer_index = host.DeclaredIndex(controls::kLayer);
   const CompositionModel& comp = host.composition();
 
   std::vector<Json> copies;
@@ -131,7 +134,7 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   for (const Json& call : calls) {
     if (call["call"] == "copy") copies.push_back(call);
     if (call["call"] == "AEGP_ConvertCompToLayerTime" && conversion == nullptr) conversion = &call;
-    if (call["call"] == "checkout_param" && call["index"] == 2 && layer_checkout == nullptr) layer_checkout = &call;
+    if (call["call"] == "checkout_param" && call["index"] == layer_index && layer_checkout == nullptr) layer_checkout = &call;
   }
   run.copies = static_cast<int>(copies.size());
   if (run.render != PF_Err_NONE) return;
@@ -140,7 +143,7 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
     return;
   }
   const Json& copy = copies.front();
-  const LayerModel* chosen = settings.layer != 0 ? FindLayer(comp, settings.layer) : nullptr;
+  const LayerModel* chosen = chosen_id != 0 ? FindLayer(comp, chosen_id) : nullptr;
 
   if (chosen == nullptr) {
     if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
@@ -155,9 +158,10 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   inputs.in_point = chosen->in_point;
   inputs.duration = chosen->duration;
   inputs.frame_rate = comp.frame_rate;
-  inputs.time_type = settings.time_type;
-  inputs.percent_fixed = host.ParamValue(4).u.fd.value;
-  inputs.seconds = host.ParamValue(5).u.fs_d.value;
+  inputs.time_type = time_type;
+  // What the host hands the effect: the percentage as 16.16, the seconds as they are.
+  inputs.percent_fixed = host.ParamValue(host.DeclaredIndex(controls::kTimePercent)).u.fd.value;
+  inputs.seconds = host.ParamValue(host.DeclaredIndex(controls::kTimeSec)).u.fs_d.value;
   inputs.time_scale = comp.time_scale;
   const A_Time expected_time = SourceCompTime(inputs);
   if (conversion == nullptr) {
@@ -171,7 +175,7 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
     why << where << "asked for the composition time " << comp_time.dump() << " instead of " << expected_time.value
         << "/" << expected_time.scale << " (in-point " << chosen->in_point.value << "/" << chosen->in_point.scale
         << ", duration " << chosen->duration.value << "/" << chosen->duration.scale << ", " << comp.frame_rate
-        << " fps, Time Type " << settings.time_type << ", Time(%) " << inputs.percent_fixed << "/65536, Time(sec) "
+        << " fps, Time Type " << time_type << ", Time(%) " << inputs.percent_fixed << "/65536, Time(sec) "
         << inputs.seconds << ")";
     failures.push_back(why.str());
   }
@@ -213,13 +217,13 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
     return;
   }
   run.placed = true;
-  const Placement expected = PlaceByMode(settings.mode, lw, lh, ow, oh);
+  const Placement expected = PlaceByMode(mode, lw, lh, ow, oh);
   PF_LRect src{}, dst{};
   const bool src_ok = RectFromJson(copy["src_rect"], &src) && SameRect(src, expected.src);
   const bool dst_ok = RectFromJson(copy["dst_rect"], &dst) && SameRect(dst, expected.dst);
   if (!src_ok || !dst_ok) {
     std::ostringstream why;
-    why << where << "Mode " << settings.mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x "
+    why << where << "Mode " << mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x "
         << oh << " output copied " << copy["src_rect"].dump() << " to " << copy["dst_rect"].dump()
         << " instead of " << RectText(expected.src) << " to " << RectText(expected.dst);
     failures.push_back(why.str());

@@ -126,11 +126,11 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
     const char* name;
     PF_ParamType type;
   };
-  const Declared expected[] = {{"Mode", PF_Param_POPUP},
-                               {"Layer", PF_Param_LAYER},
-                               {"Time Type", PF_Param_POPUP},
-                               {"Time(%)", PF_Param_FIX_SLIDER},
-                               {"Time(sec)", PF_Param_FLOAT_SLIDER}};
+  const Declared expected[] = {{controls::kMode, PF_Param_POPUP},
+                               {controls::kLayer, PF_Param_LAYER},
+                               {controls::kTimeType, PF_Param_POPUP},
+                               {controls::kTimePercent, PF_Param_FIX_SLIDER},
+                               {controls::kTimeSec, PF_Param_FLOAT_SLIDER}};
   const auto& declared = host.declared_params();
   if (declared.size() != 5) {
     ctx.Fail("ParamsSetup declared " + std::to_string(declared.size()) + " parameters instead of 5");
@@ -167,20 +167,23 @@ void CheckUpdateParamsUI(CheckContext& ctx, Session& session) {
   Host& host = session.host();
   // Both ways, repeated, and values outside the popup's list in between.
   const A_long time_types[] = {1, 2, 2, 1, 0, 3, 2, -1, 1, 7};
-  bool percent_hidden = host.stream_hidden(4);
-  bool seconds_hidden = host.stream_hidden(5);
+  const PF_ParamIndex percent = host.DeclaredIndex(controls::kTimePercent);
+  const PF_ParamIndex seconds = host.DeclaredIndex(controls::kTimeSec);
+  bool percent_hidden = host.stream_hidden(percent);
+  bool seconds_hidden = host.stream_hidden(seconds);
   for (A_long time_type : time_types) {
     const std::string what = "UpdateParamsUI with Time Type " + std::to_string(time_type);
-    const PF_Err err = session.UpdateParamsUI(time_type);
+    const PF_Err err = session.UpdateParamsUI(controls::kTimeType, time_type);
     if (err != PF_Err_NONE) ctx.Fail(what + " returned " + std::to_string(err) + " instead of 0");
-    if (time_type == 1 || time_type == 2) {
-      percent_hidden = time_type == 2;
-      seconds_hidden = time_type == 1;
+    const bool known = time_type == controls::kPercent || time_type == controls::kSecond;
+    if (known) {
+      percent_hidden = time_type == controls::kSecond;
+      seconds_hidden = time_type == controls::kPercent;
     }
-    if (host.stream_hidden(4) != percent_hidden || host.stream_hidden(5) != seconds_hidden) {
+    if (host.stream_hidden(percent) != percent_hidden || host.stream_hidden(seconds) != seconds_hidden) {
       auto shown = [](bool hidden) { return hidden ? "hidden" : "shown"; };
-      ctx.Fail(what + " left Time(%) " + shown(host.stream_hidden(4)) + " and Time(sec) " +
-               shown(host.stream_hidden(5)) + " instead of " + shown(percent_hidden) + " and " +
+      ctx.Fail(what + " left Time(%) " + shown(host.stream_hidden(percent)) + " and Time(sec) " +
+               shown(host.stream_hidden(seconds)) + " instead of " + shown(percent_hidden) + " and " +
                shown(seconds_hidden));
     }
     const std::vector<Json> calls = CallsOfLast(host);
@@ -193,7 +196,7 @@ void CheckUpdateParamsUI(CheckContext& ctx, Session& session) {
         ctx.Fail(what + " changed stream flag " + call["flag"].dump() + " instead of the hidden flag");
       }
     }
-    if ((time_type == 1 || time_type == 2) ? flag_calls != 2 : flag_calls != 0) {
+    if (known ? flag_calls != 2 : flag_calls != 0) {
       ctx.Fail(what + " changed stream flags " + std::to_string(flag_calls) + " times");
     }
     if (Find(calls, "AEGP_GetNewEffectForEffect") < 0) ctx.Fail(what + " never asked for its effect reference");

@@ -109,7 +109,7 @@ FuzzCase RandomCase(std::mt19937& random) {
     c.frame_rate = 30;
     c.time_scale = 30;
     c.chosen = kCardLayer;
-    if (c.time_type == 2) c.seconds = static_cast<double>(random() % 1000) / 100.0;
+    if (c.time_type == controls::kSecond) c.seconds = static_cast<double>(random() % 1000) / 100.0;
   }
   // Keep every lent world within the budget by lowering the resolution.
   const PF_RationalScale coarser[] = {{1, 2}, {1, 4}, {1, 8}, {1, 16}, {1, 32}};
@@ -208,16 +208,16 @@ void CheckParameterFuzz(CheckContext& ctx) {
       Session session(host);
       EffectSettings settings;
       settings.on_layer = kEffectLayer;
-      settings.layer = c.chosen;
-      settings.mode = c.mode;
-      settings.time_type = c.time_type;
-      settings.time_percent = c.percent;
-      settings.time_sec = c.seconds;
+      settings.controls = {{controls::kLayer, c.chosen},
+                           {controls::kMode, c.mode},
+                           {controls::kTimeType, c.time_type},
+                           {controls::kTimePercent, c.percent},
+                           {controls::kTimeSec, c.seconds}};
       host.SetScene(SceneOf(c), settings);
       host.SetBitDepth(c.depth);
       host.SetDownsample(c.downsample, c.downsample);
       if (!SetUpEffect(session, out.failures)) return;
-      session.UpdateParamsUI(c.time_type);
+      session.UpdateParamsUI();
       ExpectCleanCommand(host, label + ", UpdateParamsUI", out.failures);
       FrameExpectation expected;
       // A chosen layer id the composition does not have: the host's lookup

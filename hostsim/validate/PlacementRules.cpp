@@ -59,10 +59,10 @@ Placement PlaceByMode(A_long mode, A_long lw, A_long lh, A_long ow, A_long oh) {
   if (lw == ow && lh == oh) return p;
   const double rx = static_cast<double>(ow) / static_cast<double>(lw);
   const double ry = static_cast<double>(oh) / static_cast<double>(lh);
-  if (mode == 1) {
+  if (mode == controls::kCenter) {
     const std::int64_t lw2 = lw / 2, lh2 = lh / 2, ow2 = ow / 2, oh2 = oh / 2;
     p.src = {Clamp32(lw2 - ow2), Clamp32(lh2 - oh2), Clamp32(lw2 + ow2), Clamp32(lh2 + oh2)};
-  } else if (mode == 2) {
+  } else if (mode == controls::kWhole) {
     if (ry > rx) {
       const double a = 0.5 * rx * lh;
       const double b = 0.5 * oh;
@@ -74,7 +74,7 @@ Placement PlaceByMode(A_long mode, A_long lw, A_long lh, A_long ow, A_long oh) {
       p.dst.left = Near(a, b);
       p.dst.right = Far(a, b, ow);
     }
-  } else if (mode == 3) {
+  } else if (mode == controls::kNoMargin) {
     if (ry > rx) {
       const double a = 0.5 * ow / ry;
       const double b = 0.5 * lw;
@@ -99,10 +99,10 @@ A_Time ShortenedDuration(const A_Time& duration, double frame_rate) {
 A_Time SourceCompTime(const SourceTimeInputs& in) {
   const A_Time shortened = ShortenedDuration(in.duration, in.frame_rate);
   double offset = 0.0;
-  if (in.time_type == 1) {
+  if (in.time_type == controls::kPercent) {
     const double ratio = in.percent_fixed / 65536.0 * 0.01;
     offset = static_cast<double>(shortened.value) / static_cast<double>(shortened.scale) * ratio;
-  } else if (in.time_type == 2) {
+  } else if (in.time_type == controls::kSecond) {
     offset = in.seconds;
   }
   const double in_point = static_cast<double>(in.in_point.value) / static_cast<double>(in.in_point.scale);

@@ -54,12 +54,11 @@ FramePlan RandomFrame(std::mt19937& random) {
 }
 
 void Apply(Host& host, const FramePlan& plan) {
-  EffectSettings& settings = host.settings();
-  settings.mode = plan.mode;
-  settings.time_type = plan.time_type;
-  settings.time_percent = plan.percent;
-  settings.time_sec = plan.seconds;
-  settings.layer = plan.chosen;
+  host.settings().controls = {{controls::kMode, plan.mode},
+                              {controls::kTimeType, plan.time_type},
+                              {controls::kTimePercent, plan.percent},
+                              {controls::kTimeSec, plan.seconds},
+                              {controls::kLayer, plan.chosen}};
   host.SetBitDepth(plan.depth);
   host.SetDownsample(plan.downsample_x, plan.downsample_y);
 }
@@ -76,11 +75,11 @@ void CheckRenderSequence(CheckContext& ctx) {
   std::array<int, 5> by_mode{};
   for (int i = 0; i < ctx.options().frames; ++i) {
     const FramePlan plan = RandomFrame(ctx.random());
-    const A_long previous_time_type = host.settings().time_type;
+    const double previous_time_type = host.settings().controls[controls::kTimeType];
     Apply(host, plan);
     // A host sends the visibility update after the user changes a parameter.
     if (plan.time_type != previous_time_type || ctx.random()() % 4 == 0) {
-      const PF_Err err = session.UpdateParamsUI(plan.time_type);
+      const PF_Err err = session.UpdateParamsUI();
       ++updates;
       if (err != PF_Err_NONE) failures.push_back(plan.Label(i) + ": UpdateParamsUI returned " + std::to_string(err));
       ExpectCleanCommand(host, plan.Label(i) + ", UpdateParamsUI", failures);

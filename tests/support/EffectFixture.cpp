@@ -44,8 +44,7 @@ hostsim::CompositionModel TwoLayerComposition() {
 hostsim::EffectSettings ChooseSecondLayer() {
   hostsim::EffectSettings settings;
   settings.on_layer = 1;
-  settings.layer = 2;
-  settings.mode = 2;
+  settings.controls = {{controls::kLayer, 2}, {controls::kMode, controls::kWhole}};
   return settings;
 }
 

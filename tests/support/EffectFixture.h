@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "Session.h"
+#include "pixels/EffectControls.h"
+
+namespace controls = hostsim::controls;
 
 namespace tovane_test {
 

@@ -34,8 +34,11 @@ class Session {
   PF_Err About();
   PF_Err GlobalSetup();
   PF_Err ParamsSetup();
-  // Sets the "Time Type" value in the settings and sends the visibility update.
-  PF_Err UpdateParamsUI(A_long time_type);
+  // Sends the visibility update with the parameters as the settings give them.
+  PF_Err UpdateParamsUI();
+  // The user sets a control: the value goes into the settings, and the
+  // visibility update follows.
+  PF_Err UpdateParamsUI(const std::string& control, double value);
   PF_Err GlobalSetdown();
 
   // One frame at current_time (effect-layer time over the composition's time

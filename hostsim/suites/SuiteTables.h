@@ -1,5 +1,7 @@
-// The function tables the substitute host offers. They are shared by every
-// Host: each function finds its host through CurrentHost().
+// The suites the substitute host offers through the basic suite, as
+// function tables: acquiring and releasing (BasicSuite.cpp), host memory
+// (HandleSuite.cpp) and the AEGP suites (AegpSuites.cpp). The tables are
+// shared by every Host: each function finds its host through CurrentHost().
 #pragma once
 
 #include "AE_Host.h"
@@ -19,12 +21,6 @@ const AEGP_LayerSuite13* LayerSuiteTable();
 // them; no entry of theirs is meant to be called.
 // `which` is 0 to 3: draw, supplier, surface, path.
 const void* DrawbotSuiteTable(int which);
-
-// The suites the basic suite offers, by position. The host counts what the
-// module holds of each by that position (Host::suite_loans).
-constexpr int kOfferedSuiteCount = 12;
-const char* OfferedSuiteName(int index);
-A_long OfferedSuiteVersion(int index);
 
 // Fills every unused slot of a function table with a function that records
 // the call as a misuse, so a call through a wrong slot is reported instead of

@@ -24,7 +24,7 @@ nlohmann::ordered_json RectJson(const PF_LRect* rect) {
 // ---- Interaction callbacks
 
 PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
-  return HostCall("add_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kAddParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["index"] = index;
     if (def != nullptr) {
       entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
@@ -32,44 +32,42 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
       entry["id"] = def->uu.id;
       entry["flags"] = def->flags;
     }
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (def == nullptr) {
       host.Misuse(entry, "null parameter definition");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("add_param")) return Finish(host, entry, *injected);
     std::vector<PF_ParamDef>& declared = host.mutable_declared_params();
     if (index == -1 || index == static_cast<PF_ParamIndex>(declared.size()) + 1) {
       declared.push_back(*def);
     } else {
-      return Finish(host, entry, PF_Err_INVALID_INDEX);  // only appending is modelled
+      return PF_Err_INVALID_INDEX;  // only appending is modelled
     }
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                      A_u_long time_scale, PF_ParamDef* param) {
-  return HostCall("checkout_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckoutParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["index"] = index;
     entry["time"] = what_time;
     entry["time_step"] = time_step;
     entry["time_scale"] = time_scale;
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (param == nullptr) {
       host.Misuse(entry, "null parameter record");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (index < 1 || index > 5) return Finish(host, entry, PF_Err_INVALID_INDEX);
+    if (index < 1 || static_cast<std::size_t>(index) > host.declared_params().size()) return PF_Err_INVALID_INDEX;
     if (time_scale == 0) {
       host.Misuse(entry, "time scale 0");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     if (host.checked_out_params().count(param) != 0) {
       host.Misuse(entry, "parameter record already holds a checkout");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("checkout_param")) return Finish(host, entry, *injected);
 
     Host::CheckedOutParam checkout;
     checkout.index = index;
@@ -77,7 +75,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
     if (param->param_type == PF_Param_LAYER) {
       entry["layer"] = nullptr;
       entry["frame"] = nullptr;
-      const A_long chosen_id = host.settings().layer;
+      const A_long chosen_id = static_cast<A_long>(host.ControlValue(host.DeclaredName(index)).value_or(0));
       const LayerModel* chosen = chosen_id != 0 ? host.FindLayerById(chosen_id) : nullptr;
       if (chosen != nullptr) {
         entry["layer"] = chosen_id;
@@ -96,7 +94,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
           // The host's own failure (unreadable footage, no memory) never
           // crosses into the effect: it becomes the callback's error code.
           entry["host_failure"] = failure.what();
-          return Finish(host, entry, HostFailureCode(failure));
+          return HostFailureCode(failure);
         }
         if (checkout.frame) {
           entry["frame"] = frame_index;
@@ -113,17 +111,17 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
         default: break;
       }
     }
-    host.checked_out_params().emplace_new(param, std::move(checkout));
-    return Finish(host, entry, PF_Err_NONE);
+    host.checked_out_params().emplace(param, std::move(checkout));
+    return PF_Err_NONE;
   });
 }
 
 PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
-  return HostCall("checkin_param", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  return HostCall<A_Err>(HostFunctionId::kCheckinParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (param == nullptr) {
       host.Misuse(entry, "null parameter record");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     auto& checked_out = host.checked_out_params();
     auto found = checked_out.find(param);
@@ -138,45 +136,42 @@ PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
     }
     if (found == checked_out.end()) {
       host.Misuse(entry, "parameter record was not checked out");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     entry["index"] = found->second.index;
-    host.RecycleWorld(std::move(found->second.frame));
     checked_out.erase(found);
-    if (std::optional<PF_Err> injected = host.Injected("checkin_param")) return Finish(host, entry, *injected);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 // ---- Utility callbacks
 
 PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
-  return HostCall("copy", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCopy, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["src_rect"] = RectJson(src_r);
     if (entry.tracing()) entry["dst_rect"] = RectJson(dst_r);
     if (entry.tracing() && src != nullptr) entry["src_size"] = nlohmann::ordered_json::array({src->width, src->height});
     if (entry.tracing() && dst != nullptr) entry["dst_size"] = nlohmann::ordered_json::array({dst->width, dst->height});
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (src == nullptr || dst == nullptr) {
       host.Misuse(entry, "null world");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     if (!host.IsLentWorld(src) || !host.IsLentWorld(dst)) {
       host.Misuse(entry, "world the host did not lend for this command");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("copy")) return Finish(host, entry, *injected);
-    if (host.skips_pixels()) return Finish(host, entry, PF_Err_NONE);
-    return Finish(host, entry, ScalingCopy(*src, *dst, src_r, dst_r));
+    return ScalingCopy(*src, *dst, src_r, dst_r);
   });
 }
 
 // Formats into an effect's message buffer; the host's buffers for these
 // messages are PF_MAX_EFFECT_MSG_LEN + 1 bytes, so the text is cut there.
-// Both work with no command running too, when there is no host to trace them.
+// Both work with no command running too, when there is no host to trace
+// them, so they run outside HostCall; they can neither fail nor be refused.
 A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   Host* host = CurrentHost();
-  TraceEntry entry(host != nullptr && host->trace().enabled(), "ansi.sprintf");
+  TraceEntry entry(host != nullptr && host->trace().enabled(), Describe(HostFunctionId::kSprintf).name);
   if (entry.tracing()) entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
   A_long result = 0;
   if (buffer == nullptr || format == nullptr) {
@@ -202,7 +197,7 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
 // PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
 A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
   Host* host = CurrentHost();
-  TraceEntry entry(host != nullptr && host->trace().enabled(), "ansi.strcpy");
+  TraceEntry entry(host != nullptr && host->trace().enabled(), Describe(HostFunctionId::kStrcpy).name);
   if (dest == nullptr || src == nullptr) {
     if (host != nullptr) {
       host->Misuse(entry, "null destination or source");

@@ -35,18 +35,17 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
   // real host does, rather than failing the checkout.
   const A_long frame_count = layer.source->frame_count();
   if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
-  std::unique_ptr<PixelWorld> frame = world_pool_.Take(Downsampled(layer.width, downsample_x_),
-                                                       Downsampled(layer.height, downsample_y_), bit_depth_,
-                                                       !skip_pixels_);
-  if (!skip_pixels_) layer.source->DrawFrame(*frame_index, *frame);
+  std::unique_ptr<PixelWorld> frame =
+      NewWorld(Downsampled(layer.width, downsample_x_), Downsampled(layer.height, downsample_y_));
+  layer.source->DrawFrame(*frame_index, *frame);
   return frame;
 }
 
 std::unique_ptr<PixelWorld> Host::RenderInputFrame() const {
   const Size size = input_size();
-  std::unique_ptr<PixelWorld> input = world_pool_.Take(size.width, size.height, bit_depth_, !skip_pixels_);
+  std::unique_ptr<PixelWorld> input = NewWorld(size.width, size.height);
   const LayerModel* layer = FindLayerById(settings_.on_layer);
-  if (!skip_pixels_ && layer != nullptr && layer->source && composition_.time_scale != 0) {
+  if (layer != nullptr && layer->source && composition_.time_scale != 0) {
     const double layer_seconds = static_cast<double>(current_time_) / composition_.time_scale;
     layer->source->DrawFrame(FrameIndexAt(layer_seconds, layer->frame_rate), *input);
   }

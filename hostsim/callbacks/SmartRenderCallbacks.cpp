@@ -17,7 +17,7 @@ nlohmann::ordered_json RectJson(const PF_LRect& rect) {
 
 PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest* req,
                      A_long what_time, A_long time_step, A_u_long time_scale, PF_CheckoutResult* checkout_result) {
-  return HostCall("checkout_layer", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckoutLayer, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["index"] = index;
     entry["checkout_id"] = checkout_id;
     if (entry.tracing()) entry["rect"] = req != nullptr ? RectJson(req->rect) : nlohmann::ordered_json();
@@ -29,14 +29,13 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     entry["time"] = what_time;
     entry["time_step"] = time_step;
     entry["time_scale"] = time_scale;
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (req == nullptr || checkout_result == nullptr) {
       host.Misuse(entry, "null request or result");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     // Only the effect's own input is modelled as a layer that can be declared here.
-    if (index != 0) return Finish(host, entry, PF_Err_INVALID_INDEX);
-    if (std::optional<PF_Err> injected = host.Injected("checkout_layer")) return Finish(host, entry, *injected);
+    if (index != 0) return PF_Err_INVALID_INDEX;
 
     const auto [width, height] = host.input_size();
     PF_LRect clipped = req->rect;
@@ -63,29 +62,29 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     request.time_step = time_step;
     request.time_scale = time_scale;
     host.mutable_layer_requests().push_back(request);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels) {
-  return HostCall("checkout_layer_pixels", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckoutLayerPixels, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["checkout_id"] = checkout_id;
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (pixels == nullptr) {
       host.Misuse(entry, "null output pointer");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     const auto& requests = host.layer_requests();
     const bool declared = std::any_of(requests.begin(), requests.end(),
                                       [&](const LayerRequest& r) { return r.checkout_id == checkout_id; });
     if (!declared) {
       host.Misuse(entry, "checkout id not declared in pre-render");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("checkout_layer_pixels")) {
-      return Finish(host, entry, *injected);
+    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) {
+      *pixels = nullptr;
+      return PF_Err_NONE;
     }
-    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) return Finish(host, entry, PF_Err_NONE);
     std::unique_ptr<PixelWorld>& lent = host.checked_out_layer_pixels()[checkout_id];
     if (!lent) {
       try {
@@ -93,52 +92,50 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
       } catch (const std::exception& failure) {
         host.checked_out_layer_pixels().erase(checkout_id);
         entry["host_failure"] = failure.what();
-        return Finish(host, entry, HostFailureCode(failure));
+        return HostFailureCode(failure);
       }
     }
     *pixels = &lent->world();
     if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({lent->width(), lent->height()});
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
-  return HostCall("checkin_layer_pixels", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckinLayerPixels, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["checkout_id"] = checkout_id;
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     auto& checked_out = host.checked_out_layer_pixels();
     auto found = checked_out.find(checkout_id);
     if (found == checked_out.end()) {
       host.Misuse(entry, "layer pixels not checked out");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    host.RecycleWorld(std::move(found->second));
     checked_out.erase(found);
-    if (std::optional<PF_Err> injected = host.Injected("checkin_layer_pixels")) {
-      return Finish(host, entry, *injected);
-    }
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
-  return HostCall("checkout_output", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
-    if (!host.CheckEffectRef(effect_ref, entry)) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+  return HostCall<A_Err>(HostFunctionId::kCheckoutOutput, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+    if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (output == nullptr) {
       host.Misuse(entry, "null output pointer");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     PixelWorld* world = host.pending_output_world();
     if (world == nullptr) {
       host.Misuse(entry, "no render pass is running");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("checkout_output")) return Finish(host, entry, *injected);
-    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) return Finish(host, entry, PF_Err_NONE);
+    if (host.faults().Answers(HostAnswer::kNullWorldOnSuccess)) {
+      *output = nullptr;
+      return PF_Err_NONE;
+    }
     *output = &world->world();
     host.set_output_checked_out(true);
     if (entry.tracing()) entry["size"] = nlohmann::ordered_json::array({world->width(), world->height()});
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 

@@ -1,21 +1,26 @@
 #include "FaultPlan.h"
 
+#include <stdexcept>
+
+#include "HostFunctions.h"
+
 namespace hostsim {
 
 void FaultPlan::FailCall(const std::string& call, int nth, PF_Err code) {
+  const HostFunction* function = FindHostFunction(call);
+  if (function == nullptr || !function->can_fail()) {
+    throw std::invalid_argument("no host function \"" + call + "\" that can be made to fail");
+  }
   call_rules_.push_back(CallRule{call, nth, code});
-  empty_ = false;
 }
 
 void FaultPlan::RefuseSuite(const std::string& name, A_long version, SuiteRefusal how) {
   suite_rules_.push_back(SuiteRule{name, version, how});
-  empty_ = false;
 }
 
 void FaultPlan::Clear() {
   call_rules_.clear();
   suite_rules_.clear();
-  empty_ = true;
   answers_ = 0;
 }
 

@@ -5,12 +5,15 @@
 // counts what the module holds.
 //
 // One Host drives one effect instance on one thread at a time; several Hosts
-// may drive the same loaded Module from several threads at once.
+// may drive the same loaded Module from several threads at once. Beside it:
+// the protocol in order (Session.h), the modelled composition
+// (Composition.h), the parameters as declared (DeclaredParams.cpp) and the
+// frames the host lends (Frames.cpp).
 #pragma once
 
-#include <array>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,16 +24,14 @@
 #include "Composition.h"
 #include "CurrentHost.h"
 #include "FaultPlan.h"
-#include "FlatMap.h"
 #include "HandleTable.h"
+#include "HostFunctions.h"
 #include "Holdings.h"
 #include "Module.h"
 #include "ReferenceTable.h"
-#include "SuiteTables.h"
 #include "Trace.h"
 #include "TraceEntry.h"
 #include "pixels/PixelWorld.h"
-#include "pixels/WorldPool.h"
 
 namespace hostsim {
 
@@ -72,20 +73,12 @@ class Host {
   void SetBitDepth(BitDepth depth) { bit_depth_ = depth; }
   BitDepth bit_depth() const { return bit_depth_; }
 
-  // With pixels skipped the host lends worlds without drawing into them and
-  // its copy checks its arguments but moves nothing: every call the effect
-  // makes costs what it always does, less the pixel work. For measuring what
-  // the effect itself costs.
-  void SetSkipPixels(bool skip) { skip_pixels_ = skip; }
-  bool skips_pixels() const { return skip_pixels_; }
-
   // The effect layer's full-resolution size (the composition's when the
   // scene has no such layer) and the same at the current resolution.
   A_long layer_width() const;
   A_long layer_height() const;
   A_long input_width() const;
   A_long input_height() const;
-  // The input size, both sides at once.
   struct Size {
     A_long width, height;
   };
@@ -95,7 +88,8 @@ class Host {
 
   // An input record for one command at current_time (effect-layer time over
   // the composition's time scale), carrying the host's callbacks, the basic
-  // suite and the global data the effect left at global setup.
+  // suite, the global data the effect left at global setup and the count of
+  // parameters it declared (the input layer included).
   PF_InData NewInData(A_long current_time) const;
 
   // Calls the module's entry point with this host current on the calling
@@ -111,25 +105,57 @@ class Host {
   // functions of the module outside an entry-point call.
   CurrentHostScope MakeCurrent() { return CurrentHostScope(this); }
 
+  // Makes this host current and `cmd` the running command for its lifetime,
+  // for a test that calls host functions directly, as the module would
+  // within that command.
+  class CommandScope {
+   public:
+    CommandScope(Host* host, PF_Cmd cmd) : host_(host), current_(host), previous_(host->running_command_) {
+      host_->running_command_ = cmd;
+    }
+    ~CommandScope() { host_->running_command_ = previous_; }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+   private:
+    Host* host_;
+    CurrentHostScope current_;
+    std::optional<PF_Cmd> previous_;
+  };
+  CommandScope AsIfIn(PF_Cmd cmd) { return CommandScope(this, cmd); }
+
   // ---- What the host keeps for the effect -------------------------------
 
   PF_Handle global_data() const { return global_data_; }
   void set_global_data(PF_Handle handle) { global_data_ = handle; }
 
   // The definitions received through add_param, in order (index 1 first).
+  // Everything the host answers about the effect's parameters comes from
+  // these and the scene's settings.
   const std::vector<PF_ParamDef>& declared_params() const { return declared_params_; }
   void ClearDeclaredParams() { declared_params_.clear(); }
+  // The name a declared parameter carries; empty for an index not declared.
+  std::string DeclaredName(PF_ParamIndex index) const;
+  // The index of the parameter declared with this name; 0 when there is none.
+  PF_ParamIndex DeclaredIndex(const std::string& name) const;
+  // The control names the settings give values for that the module never
+  // declared (after params setup, a scene naming one is refused).
+  std::vector<std::string> UndeclaredControls() const;
 
   // Dynamic stream flags the effect set on its parameter streams.
   AEGP_DynStreamFlags stream_flags(PF_ParamIndex index) const;
   bool stream_hidden(PF_ParamIndex index) const;
 
-  // A non-layer parameter as the host hands it out: its declaration (or a
-  // record of the expected type) with the value taken from the settings.
+  // A parameter as the host hands it out: its declaration with the value
+  // the settings give its name, or the declared default. Index 0 is the
+  // effect's input layer. False for an index the module did not declare.
+  bool WriteParamValue(PF_ParamIndex index, PF_ParamDef* def) const;
+  // The same as a value; a record of no type for an undeclared index.
   PF_ParamDef ParamValue(PF_ParamIndex index) const;
-  // The same, written into a record the caller owns (a checkout writes the
-  // module's record directly).
-  void WriteParamValue(PF_ParamIndex index, PF_ParamDef* def) const;
+  // A control's value as a number: the settings' value for its name, else
+  // its declared default (a popup's entry, a slider's value as shown, a
+  // layer control's layer id); nullopt for a name the module did not declare.
+  std::optional<double> ControlValue(const std::string& name) const;
 
   // Plug-in ids handed out by AEGP_RegisterWithAEGP.
   const std::vector<AEGP_PluginID>& plugin_ids() const { return plugin_ids_; }
@@ -162,37 +188,30 @@ class Host {
   Holdings holdings() const;
   // What the module held when its most recent command returned, before the
   // host reclaimed the pixels and parameters lent for that command.
-  Holdings held_after_last_command() const { return counts_after_last_command_.ToHoldings(); }
+  const Holdings& held_after_last_command() const { return held_after_last_command_; }
   // Misuse the host noticed (unknown handles and references, releases of
-  // what was not acquired, calls with a foreign effect reference), oldest first.
+  // what was not acquired, calls with a foreign effect reference, calls
+  // outside the commands allowed them, disposals out of order), oldest first.
   const std::vector<std::string>& errors() const { return errors_; }
   void ClearErrors() { errors_.clear(); }
 
   // ---- Used by the functions the module calls (not by drivers) ---------
 
-  // The trace entry of one call, started with its name.
-  TraceEntry CallEntry(const char* call) const { return TraceEntry(trace_.enabled(), call); }
   void Record(TraceEntry& entry) {
     if (std::unique_ptr<nlohmann::ordered_json> json = entry.Take()) trace_.Add(std::move(*json));
   }
-  void Record(UntracedEntry&) {}
-  // Notes a misuse in the entry and in errors(). Out of line and marked
-  // cold: the checked calls keep their common path short.
-  [[gnu::cold]] void Misuse(TraceEntry& entry, std::string_view what);
-  [[gnu::cold]] void Misuse(UntracedEntry entry, std::string_view what);
-  // The injected failure for this call, if any.
-  std::optional<PF_Err> Injected(const char* call) {
-    return faults_.empty() ? std::nullopt : faults_.OnCall(call);
-  }
-  // Checks the effect reference a callback received. Nearly every call
-  // asks, so the expected answer is inline.
-  template <typename Entry>
-  bool CheckEffectRef(PF_ProgPtr effect_ref, Entry& entry) {
-    return effect_ref == effect_ref_ || RefuseEffectRef(effect_ref, entry);
-  }
+  // Notes a misuse in the entry and in errors().
+  void Misuse(TraceEntry& entry, std::string_view what);
+  // Checks the effect reference a callback received; notes a null or
+  // foreign one as a misuse.
+  bool CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
+  // Checks that the running command may call `function`; notes a breach
+  // as a misuse.
+  bool CheckCalledInCommand(const HostFunction& function, TraceEntry& entry);
 
   struct StreamRecord {
     PF_ParamIndex index;
+    const void* effect;  // the effect reference the stream was made from
   };
   struct StreamValueRecord {
     AEGP_StreamRefH stream;
@@ -206,18 +225,13 @@ class Host {
   };
 
   HandleTable& handles() { return handles_; }
-  // How many times the module holds the offered suite at `offered` (see
-  // OfferedSuiteName): acquired and not yet released.
-  int& suite_loans(int offered) { return suite_loans_[offered]; }
+  // How many times the module holds a suite: acquired and not yet released.
+  int& suite_loans(const std::string& name, A_long version) { return suite_loans_[{name, version}]; }
   ReferenceTable<AEGP_PluginID>& effect_refs() { return effect_refs_; }
   ReferenceTable<StreamRecord>& stream_refs() { return stream_refs_; }
-  FlatMap<const AEGP_StreamValue2*, StreamValueRecord>& stream_values() { return stream_values_; }
-  FlatMap<const PF_ParamDef*, CheckedOutParam>& checked_out_params() { return checked_out_params_; }
-  FlatMap<A_long, std::unique_ptr<PixelWorld>>& checked_out_layer_pixels() { return checked_out_layer_pixels_; }
-  // Keeps a world the module has given back, for later frames to reuse.
-  void RecycleWorld(std::unique_ptr<PixelWorld> world) {
-    if (world) world_pool_.Give(std::move(world));
-  }
+  std::map<const AEGP_StreamValue2*, StreamValueRecord>& stream_values() { return stream_values_; }
+  std::map<const PF_ParamDef*, CheckedOutParam>& checked_out_params() { return checked_out_params_; }
+  std::map<A_long, std::unique_ptr<PixelWorld>>& checked_out_layer_pixels() { return checked_out_layer_pixels_; }
   std::vector<LayerRequest>& mutable_layer_requests() { return layer_requests_; }
   std::vector<PF_ParamDef>& mutable_declared_params() { return declared_params_; }
   std::map<PF_ParamIndex, AEGP_DynStreamFlags>& mutable_stream_flags() { return stream_flags_; }
@@ -253,35 +267,9 @@ class Host {
   // nothing did), and traces the command.
   void RecordCommand(PF_Cmd cmd, PF_Err result, const char* escaped);
   void ReclaimCommandLoans();
-  // Fills in_data_template_: every command's input record but its time and
-  // the global data, which are the only parts that change between commands
-  // of one scene, resolution and effect layer.
-  void PrepareInData() const;
-  // in_data_template_, made again first if the scene, the resolution or the
-  // effect layer changed since.
-  const PF_InData& PreparedInData() const;
-  // Where the handle is among the pre-render handles held, or their count.
-  std::size_t PreRenderHandleAt(PF_Handle handle) const;
-  // Notes a null or foreign effect reference; always false.
-  [[gnu::cold]] bool RefuseEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry);
-  [[gnu::cold]] bool RefuseEffectRef(PF_ProgPtr effect_ref, UntracedEntry entry);
-  // What the module holds, as plain numbers: taken after every command, so
-  // it costs a few loads, and named suites are looked up only when a
-  // Holdings record is asked for.
-  struct HoldingCounts {
-    int global_handles = 0;
-    int pre_render_handles = 0;
-    int other_handles = 0;
-    std::array<int, kOfferedSuiteCount> suite_loans{};
-    int effect_refs = 0;
-    int stream_refs = 0;
-    int stream_values = 0;
-    int checked_out_params = 0;
-    int checked_out_layer_pixels = 0;
-
-    Holdings ToHoldings() const;
-  };
-  void CountHoldings(HoldingCounts* counts) const;
+  bool IsPreRenderHandle(PF_Handle handle) const;
+  // A fresh world for the current bit depth, transparent black.
+  std::unique_ptr<PixelWorld> NewWorld(A_long width, A_long height) const;
 
   const Module& module_;
   Trace trace_;
@@ -293,10 +281,6 @@ class Host {
   PF_RationalScale downsample_x_{1, 1};
   PF_RationalScale downsample_y_{1, 1};
   BitDepth bit_depth_ = BitDepth::k8;
-  bool skip_pixels_ = false;
-  // Worlds lent before and given back, for the next frames. Mutable: lending
-  // a frame changes no state the scene or the module can see.
-  mutable WorldPool world_pool_;
 
   // Callback tables handed to the module; they live as long as the host.
   PF_InteractCallbacks interact_{};
@@ -313,12 +297,12 @@ class Host {
   HandleTable handles_;
   PF_Handle global_data_ = nullptr;
   std::vector<PF_Handle> pre_render_handles_;
-  std::array<int, kOfferedSuiteCount> suite_loans_{};
+  std::map<std::pair<std::string, A_long>, int> suite_loans_;
   ReferenceTable<AEGP_PluginID> effect_refs_;
   ReferenceTable<StreamRecord> stream_refs_;
-  FlatMap<const AEGP_StreamValue2*, StreamValueRecord> stream_values_;
-  FlatMap<const PF_ParamDef*, CheckedOutParam> checked_out_params_;
-  FlatMap<A_long, std::unique_ptr<PixelWorld>> checked_out_layer_pixels_;
+  std::map<const AEGP_StreamValue2*, StreamValueRecord> stream_values_;
+  std::map<const PF_ParamDef*, CheckedOutParam> checked_out_params_;
+  std::map<A_long, std::unique_ptr<PixelWorld>> checked_out_layer_pixels_;
   std::vector<AEGP_PluginID> plugin_ids_;
   std::vector<PF_ParamDef> declared_params_;
   std::map<PF_ParamIndex, AEGP_DynStreamFlags> stream_flags_;
@@ -326,10 +310,9 @@ class Host {
   std::unique_ptr<PixelWorld> output_world_;
   bool output_checked_out_ = false;
   A_long current_time_ = 0;
-  HoldingCounts counts_after_last_command_;
-  mutable PF_InData in_data_template_{};
-  mutable A_long in_data_on_layer_ = 0;
-  mutable bool in_data_ready_ = false;  // cleared by SetScene and SetDownsample
+  Holdings held_after_last_command_;
+  // The command whose entry-point call is running, if one is.
+  std::optional<PF_Cmd> running_command_;
 };
 
 }  // namespace hostsim

@@ -1,6 +1,5 @@
 // One call's entry in the trace, under construction. With tracing off it
-// holds nothing and every field assignment costs a branch, so a host that
-// renders without a trace spends no time building JSON it would throw away.
+// holds nothing and a field assignment does nothing.
 #pragma once
 
 #include <memory>
@@ -41,32 +40,7 @@ class TraceEntry {
 
  private:
   const char* call_;
-  // A pointer rather than an optional value: with tracing off, making and
-  // dropping the entry is a store and a test.
   std::unique_ptr<nlohmann::ordered_json> json_;
-};
-
-// The entry of a call made with tracing off. It has TraceEntry's interface
-// and records nothing, so a host function written once against either kind
-// compiles, for untraced calls, to the call's own work alone: no field
-// assignment, test or JSON code is left in it (see HostCall.h).
-class UntracedEntry {
- public:
-  struct Field {
-    template <typename T>
-    Field& operator=(T&&) {
-      return *this;
-    }
-  };
-
-  explicit UntracedEntry(const char* call) : call_(call) {}
-
-  Field operator[](const char*) { return Field(); }
-  static constexpr bool tracing() { return false; }
-  const char* call() const { return call_; }
-
- private:
-  const char* call_;
 };
 
 }  // namespace hostsim

@@ -30,15 +30,18 @@ enum class HostAnswer : unsigned {
   // checkout_param of a layer: a frame of width 0 whose pixel memory is lent.
   kZeroWidthFrameWithPixels = 1u << 4,
 };
+// How many HostAnswer bits there are, for code that picks one by number.
+constexpr unsigned kHostAnswerCount = 5;
 
 class FaultPlan {
  public:
   static constexpr int kEveryCall = 0;
 
   // Makes the nth call (1-based, counted from now) of the host function
-  // `call`, or every call with kEveryCall, fail with `code`. Functions that
-  // return a pointer or a handle return null instead; functions returning
-  // nothing ignore the rule. AEGP functions that fail write no outputs.
+  // `call`, or every call with kEveryCall, fail with `code`, the way the
+  // host-function table says that function fails (HostFunctions.h). Throws
+  // std::invalid_argument for a function the table does not list as one
+  // that can fail, so a misspelt rule cannot pass for a fault that never fired.
   void FailCall(const std::string& call, int nth, PF_Err code = PF_Err_INTERNAL_STRUCT_DAMAGED);
 
   // Makes AcquireSuite refuse one suite name and version.
@@ -56,10 +59,6 @@ class FaultPlan {
 
   std::optional<SuiteRefusal> SuiteRefused(std::string_view name, A_long version) const;
 
-  // Whether any rule is set; every host call asks first, so that a plan
-  // without rules costs one test of one flag.
-  bool empty() const { return empty_; }
-
  private:
   struct CallRule {
     std::string call;
@@ -74,7 +73,6 @@ class FaultPlan {
   };
   std::vector<CallRule> call_rules_;
   std::vector<SuiteRule> suite_rules_;
-  bool empty_ = true;  // both lists are empty
   unsigned answers_ = 0;  // HostAnswer bits
 };
 

@@ -1,6 +1,7 @@
 // The AEGP suites: registration, the effect's own references and parameter
 // streams, and the composition answers the render pass relies on.
 
+#include <algorithm>
 #include <cmath>
 
 #include "Host.h"
@@ -39,67 +40,63 @@ nlohmann::ordered_json IdOrNull(int id) { return id == 0 ? nlohmann::ordered_jso
 // ---- "AEGP Utility Suite" 7
 
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
-  return HostCall("AEGP_RegisterWithAEGP", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kRegisterWithAEGP, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
     if (entry.tracing()) entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
     if (plugin_id == nullptr) {
       host.Misuse(entry, "null plug-in id pointer");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_RegisterWithAEGP")) {
-      return Finish(host, entry, *injected);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     *plugin_id = host.RegisterPlugin();
     entry["plugin_id"] = *plugin_id;
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 // ---- "AEGP PF Interface Suite" 1
 
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
-  return HostCall("AEGP_GetEffectLayer", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetEffectLayer, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (!host.CheckEffectRef(effect_ref, entry) || layer == nullptr) {
       if (layer == nullptr) host.Misuse(entry, "null output pointer");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetEffectLayer")) return Finish(host, entry, *injected);
     AEGP_LayerH found = host.EffectLayerHandle();
-    if (found == nullptr) return Finish(host, entry, PF_Err_INVALID_INDEX);  // the scene has no such layer
+    if (found == nullptr) return PF_Err_INVALID_INDEX;  // the scene has no such layer
     *layer = found;
     if (entry.tracing()) entry["layer"] = LayerJson(host, found);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP_EffectRefH* effect) {
-  return HostCall("AEGP_GetNewEffectForEffect", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewEffectForEffect, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
     if (!host.CheckEffectRef(effect_ref, entry) || !plugin_ok || effect == nullptr) {
       if (effect == nullptr) host.Misuse(entry, "null output pointer");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewEffectForEffect")) {
-      return Finish(host, entry, *injected);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     *effect = static_cast<AEGP_EffectRefH>(host.effect_refs().Issue(plugin_id));
     if (entry.tracing()) entry["effect"] = host.effect_refs().Id(*effect);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 // ---- "AEGP Effect Suite" 2
 
 A_Err DisposeEffect(AEGP_EffectRefH effect) {
-  return HostCall("AEGP_DisposeEffect", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kDisposeEffect, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["effect"] = IdOrNull(host.effect_refs().Id(effect));
-    if (!host.effect_refs().Dispose(effect)) {
+    if (host.effect_refs().Find(effect) == nullptr) {
       host.Misuse(entry, "unknown effect reference");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    // The reference is gone even when the answer is a failure.
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeEffect")) return Finish(host, entry, *injected);
-    return Finish(host, entry, PF_Err_NONE);
+    if (host.stream_refs().AnyLive([&](const Host::StreamRecord& stream) { return stream.effect == effect; })) {
+      host.Misuse(entry, "effect reference disposed while a stream made from it is live");
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    host.effect_refs().Dispose(effect);
+    return PF_Err_NONE;
   });
 }
 
@@ -107,41 +104,41 @@ A_Err DisposeEffect(AEGP_EffectRefH effect) {
 
 A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect, PF_ParamIndex index,
                                 AEGP_StreamRefH* stream) {
-  return HostCall("AEGP_GetNewEffectStreamByIndex", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewEffectStreamByIndex, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
     const int effect_id = host.effect_refs().Id(effect);
     if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
     entry["index"] = index;
     if (effect_id == 0) host.Misuse(entry, "unknown effect reference");
     if (stream == nullptr) host.Misuse(entry, "null output pointer");
-    if (!plugin_ok || effect_id == 0 || stream == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    // Before params setup the host knows the effect's five controls from its settings.
-    const A_long declared = host.declared_params().empty() ? 5 : static_cast<A_long>(host.declared_params().size());
-    if (index < 1 || index > declared) return Finish(host, entry, PF_Err_INVALID_INDEX);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewEffectStreamByIndex")) {
-      return Finish(host, entry, *injected);
-    }
-    *stream = static_cast<AEGP_StreamRefH>(host.stream_refs().Issue(Host::StreamRecord{index}));
+    if (!plugin_ok || effect_id == 0 || stream == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    if (index < 1 || static_cast<std::size_t>(index) > host.declared_params().size()) return PF_Err_INVALID_INDEX;
+    *stream = static_cast<AEGP_StreamRefH>(host.stream_refs().Issue(Host::StreamRecord{index, effect}));
     if (entry.tracing()) entry["stream"] = host.stream_refs().Id(*stream);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err DisposeStream(AEGP_StreamRefH stream) {
-  return HostCall("AEGP_DisposeStream", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kDisposeStream, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
-    if (!host.stream_refs().Dispose(stream)) {
+    if (host.stream_refs().Find(stream) == nullptr) {
       host.Misuse(entry, "unknown stream reference");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeStream")) return Finish(host, entry, *injected);
-    return Finish(host, entry, PF_Err_NONE);
+    const auto& values = host.stream_values();
+    if (std::any_of(values.begin(), values.end(), [&](const auto& value) { return value.second.stream == stream; })) {
+      host.Misuse(entry, "stream disposed while a value read from it is live");
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    host.stream_refs().Dispose(stream);
+    return PF_Err_NONE;
   });
 }
 
 A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LTimeMode time_mode,
                         const A_Time* time, A_Boolean pre_expression, AEGP_StreamValue2* value) {
-  return HostCall("AEGP_GetNewStreamValue", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewStreamValue, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
     Host::StreamRecord* record = host.stream_refs().Find(stream);
     if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
@@ -151,17 +148,14 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
     if (record == nullptr) host.Misuse(entry, "unknown stream reference");
     if (value == nullptr || time == nullptr) host.Misuse(entry, "null pointer argument");
     if (!plugin_ok || record == nullptr || value == nullptr || time == nullptr) {
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetNewStreamValue")) {
-      return Finish(host, entry, *injected);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     // Parameter values do not vary over time in the modelled scene.
     value->streamH = stream;
     const PF_ParamDef def = host.ParamValue(record->index);
     switch (def.param_type) {
       case PF_Param_LAYER:
-        value->val.layer_id = host.settings().layer;
+        value->val.layer_id = static_cast<A_long>(host.ControlValue(host.DeclaredName(record->index)).value_or(0));
         entry["layer_id"] = value->val.layer_id;
         break;
       case PF_Param_POPUP:
@@ -178,15 +172,15 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
         break;
     }
     host.stream_values()[value] = Host::StreamValueRecord{stream};
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
-  return HostCall("AEGP_DisposeStreamValue", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kDisposeStreamValue, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (value == nullptr) {
       host.Misuse(entry, "null stream value");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     auto& values = host.stream_values();
     auto found = values.find(value);
@@ -203,17 +197,14 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
       if (value->streamH == nullptr) {
         // A value the host never filled holds nothing; disposing of it is harmless.
         entry["empty"] = true;
-        return Finish(host, entry, PF_Err_NONE);
+        return PF_Err_NONE;
       }
       host.Misuse(entry, "unknown stream value");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(found->second.stream));
     values.erase(found);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_DisposeStreamValue")) {
-      return Finish(host, entry, *injected);
-    }
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
@@ -221,7 +212,7 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
 
 A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag, A_Boolean undoable,
                            A_Boolean set) {
-  return HostCall("AEGP_SetDynamicStreamFlag", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kSetDynamicStreamFlag, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     Host::StreamRecord* record = host.stream_refs().Find(stream);
     if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
     if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
@@ -230,30 +221,24 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
     entry["set"] = set;
     if (record == nullptr) {
       host.Misuse(entry, "unknown stream reference");
-      return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    }
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_SetDynamicStreamFlag")) {
-      return Finish(host, entry, *injected);
+      return PF_Err_BAD_CALLBACK_PARAM;
     }
     AEGP_DynStreamFlags& flags = host.mutable_stream_flags()[record->index];
     flags = set ? (flags | one_flag) : (flags & ~one_flag);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 // ---- "AEGP Comp Suite" 15
 
 A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
-  return HostCall("AEGP_GetCompFramerate", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetCompFramerate, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
     if (fps == nullptr) host.Misuse(entry, "null output pointer");
-    if (!host.IsCompHandle(comp) || fps == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetCompFramerate")) {
-      return Finish(host, entry, *injected);
-    }
+    if (!host.IsCompHandle(comp) || fps == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     *fps = host.composition().frame_rate;
     entry["fps"] = *fps;
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
@@ -270,73 +255,58 @@ const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, Ent
 }
 
 A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
-  return HostCall("AEGP_GetLayerParentComp", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
-    if (CheckLayer(host, layer, comp, entry) == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerParentComp")) {
-      return Finish(host, entry, *injected);
-    }
+  return HostCall<A_Err>(HostFunctionId::kGetLayerParentComp, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+    if (CheckLayer(host, layer, comp, entry) == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     *comp = host.comp_handle();
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err GetLayerInPoint(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* in_point) {
-  return HostCall("AEGP_GetLayerInPoint", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerInPoint, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["time_mode"] = time_mode;
     const LayerModel* model = CheckLayer(host, layer, in_point, entry);
-    if (model == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerInPoint")) {
-      return Finish(host, entry, *injected);
-    }
+    if (model == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     *in_point = time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
     if (entry.tracing()) entry["in_point"] = TimeJson(*in_point);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* duration) {
-  return HostCall("AEGP_GetLayerDuration", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerDuration, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["time_mode"] = time_mode;
     const LayerModel* model = CheckLayer(host, layer, duration, entry);
-    if (model == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerDuration")) {
-      return Finish(host, entry, *injected);
-    }
+    if (model == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     // Layers are not time-stretched, so a duration is the same in both time modes.
     *duration = model->duration;
     if (entry.tracing()) entry["duration"] = TimeJson(*duration);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err ConvertCompToLayerTime(AEGP_LayerH layer, const A_Time* comp_time, A_Time* layer_time) {
-  return HostCall("AEGP_ConvertCompToLayerTime", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kConvertCompToLayerTime, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
     const LayerModel* model = CheckLayer(host, layer, layer_time, entry);
     if (comp_time == nullptr) host.Misuse(entry, "null composition time");
-    if (model == nullptr || comp_time == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_ConvertCompToLayerTime")) {
-      return Finish(host, entry, *injected);
-    }
+    if (model == nullptr || comp_time == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     *layer_time = Minus(*comp_time, model->start);
     if (entry.tracing()) entry["layer_time"] = TimeJson(*layer_time);
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 
 A_Err GetLayerFromLayerID(AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) {
-  return HostCall("AEGP_GetLayerFromLayerID", PF_Err_INVALID_CALLBACK, [=](Host& host, auto& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerFromLayerID, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
     entry["id"] = id;
     if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
     if (layer == nullptr) host.Misuse(entry, "null output pointer");
-    if (!host.IsCompHandle(comp) || layer == nullptr) return Finish(host, entry, PF_Err_BAD_CALLBACK_PARAM);
-    if (std::optional<PF_Err> injected = host.Injected("AEGP_GetLayerFromLayerID")) {
-      return Finish(host, entry, *injected);
-    }
+    if (!host.IsCompHandle(comp) || layer == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     AEGP_LayerH found = host.LayerHandleById(id);
-    if (found == nullptr) return Finish(host, entry, PF_Err_INVALID_INDEX);  // no layer with that id
+    if (found == nullptr) return PF_Err_INVALID_INDEX;  // no layer with that id
     *layer = found;
-    return Finish(host, entry, PF_Err_NONE);
+    return PF_Err_NONE;
   });
 }
 

@@ -2,6 +2,7 @@
 // describes and what the host's layer, composition and stream functions answer from.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,14 +34,16 @@ struct CompositionModel {
   std::vector<LayerModel> layers;
 };
 
-// The effect's parameter values on the layer that carries it.
+// The effect's settings on the layer that carries it: which layer that is,
+// and values for the effect's controls by the names the effect declares
+// them with. The host knows the controls only from what the module
+// declared; a control the settings leave out has its declared default.
 struct EffectSettings {
-  A_long on_layer = 0;     // id of the layer the effect is applied to
-  A_long mode = 2;         // "Mode" popup value, raw (may lie outside 1..4)
-  A_long layer = 0;        // "Layer": id of the chosen layer, 0 for none
-  A_long time_type = 1;    // "Time Type" popup value, raw
-  double time_percent = 0; // "Time(%)" in percent (0..100), held as 16.16 by the host
-  double time_sec = 0;     // "Time(sec)"
+  A_long on_layer = 0;  // id of the layer the effect is applied to
+  // A popup's entry number (raw: it may lie outside the popup), a slider's
+  // value as shown (a percentage in percent), a layer control's layer id
+  // (0 for none).
+  std::map<std::string, double> controls;
 };
 
 }  // namespace hostsim

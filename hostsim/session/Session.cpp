@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace hostsim {
 
@@ -23,15 +24,21 @@ PF_Err Session::ParamsSetup() {
   return Send(PF_Cmd_PARAMS_SETUP, 0, nullptr, nullptr);
 }
 
-PF_Err Session::UpdateParamsUI(A_long time_type) {
-  host_.settings().time_type = time_type;
-  PF_ParamDef values[6];
-  PF_ParamDef* params[6];
-  for (PF_ParamIndex i = 0; i < 6; ++i) {
-    values[i] = host_.ParamValue(i);
+PF_Err Session::UpdateParamsUI() {
+  // The input layer and every declared parameter.
+  const std::size_t count = 1 + host_.declared_params().size();
+  std::vector<PF_ParamDef> values(count);
+  std::vector<PF_ParamDef*> params(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    values[i] = host_.ParamValue(static_cast<PF_ParamIndex>(i));
     params[i] = &values[i];
   }
-  return Send(PF_Cmd_UPDATE_PARAMS_UI, 0, params, nullptr);
+  return Send(PF_Cmd_UPDATE_PARAMS_UI, 0, params.data(), nullptr);
+}
+
+PF_Err Session::UpdateParamsUI(const std::string& control, double value) {
+  host_.settings().controls[control] = value;
+  return UpdateParamsUI();
 }
 
 PF_Err Session::GlobalSetdown() { return Send(PF_Cmd_GLOBAL_SETDOWN, 0, nullptr, nullptr); }
