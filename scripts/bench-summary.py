@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints the figures of one scripts/bench.sh run as ratios.
+"""Prints the figures of one scripts/bench.sh run.
 
 Usage: bench-summary.py RUN_DIR SHARE_SOURCE
 RUN_DIR holds bench.json (Google Benchmark), ffmpeg.txt, objects.*.txt,
@@ -40,60 +40,34 @@ def seconds(entry, which="real_time"):
 
 
 b = medians(os.path.join(run, "bench.json"))
-print("Figures as ratios (medians of the repetitions; CPU time for throughput)")
+print("Figures as ratios where they compare two things (medians of the repetitions; CPU time for throughput)")
 print()
 
-copy8 = b["BM_SameSizeCopy1080/8"]
-copy8_s = seconds(copy8)
+def frames_counted(path):
+    """The FRAMES argument of tovane-bench-frames, from the command line callgrind recorded."""
+    for line in open(path, encoding="utf-8", errors="replace"):
+        if line.startswith("cmd:"):
+            return int(line.split()[-1])
+    sys.exit("bench-summary: no command line in " + path)
 
 
-def overheads(prefix, title):
-    print(title % (copy8_s * 1e6))
-    for name, e in b.items():
-        if not name.startswith(prefix):
-            continue
-        m = re.search(r"w:(\d+)/h:(\d+)/lw:(\d+)/lh:(\d+)/mode:(\d+)", name)
-        w, h, lw, lh, mode = m.groups()
-        over = e["median_us"] * 1e-6 if "median_us" in e else seconds(e)
-        if "percent_of_copy" in e:
-            # Paired: the copy timed inside the same benchmark, just before each batch.
-            share = "%6.3f %% of the copy timed beside it (%.1f us)" % (e["percent_of_copy"],
-                                                                          e["reference_copy_us"])
-            if "percent_of_copy_by_pair" in e:
-                share += ", %.3f %% pair by pair" % e["percent_of_copy_by_pair"]
-        else:
-            share = "%6.3f %% of the copy" % (100.0 * over / copy8_s)
-        print("  %5sx%-5s (chosen layer %sx%s, mode %s): %7.2f us = %s;"
-              " %d host calls (%d acquisitions, %d releases)"
-              % (w, h, lw, lh, mode, over * 1e6, share, e["host_calls"], e["acquisitions"], e["releases"]))
-    print()
-
-
-overheads("BM_EffectOverhead/",
-          "Effect overhead per frame through the substitute host, tracing off, the host's pixel work skipped\n"
-          "(median batch of 100 frames), against the median of a 1920x1080 8-bit same-size copy timed\n"
-          "just before each batch (the copy benchmark below gave %.1f us):")
-overheads("BM_EffectOverheadAmidPixels/",
-          "The same amid pixels: the host copies and lends real worlds, and the time inside its copy and\n"
-          "in making the worlds is taken out of each frame (median frame; caches emptied by the copy\n"
-          "included), against the copy benchmark's copy (%.1f us):")
-
-print("callgrind, instructions per frame (10 frames, pixel work skipped, collection inside the frame loop only):")
+print("Module instructions per frame (callgrind on tovane-bench-frames: blank layers, tracing off, collection\n"
+      "inside the frame loop only; the module's own code is the figure to keep, at most 1,100 and the same\n"
+      "at every size; the rest, the host's copy of the pixels included, is for information):")
 for size in ("640x360", "1920x1080", "3840x2160"):
     path = os.path.join(run, "callgrind.%s.out" % size)
-    if not os.path.exists(path):
-        continue
-    by_object, by_function = callgrind_objects.parse(path)
+    frames = frames_counted(path)
+    by_object, _ = callgrind_objects.parse(path)
     module = sum(c for ob, c in by_object.items() if ob and ob.endswith("TovaneParvolith.so"))
+    if module == 0:
+        sys.exit("bench-summary: no instructions of TovaneParvolith.so in callgrind.%s.out" % size)
     total = sum(by_object.values())
-    calls = ""
+    calls = "?"
     for line in open(os.path.join(run, "frames.%s.txt" % size)):
         if line.startswith("host calls per frame"):
             calls = line.split()[-1]
-    # With the pixels skipped everything else is the host's answers and
-    # bookkeeping, and the C and C++ libraries under both (memset among them).
-    print("  %-9s module's own code %6d; substitute host, C and C++ libraries %8d (%s host calls)"
-          % (size, module // 10, (total - module) // 10, calls))
+    print("  %-9s module's own code %6d; substitute host, C and C++ libraries %10d (%s host calls)"
+          % (size, module // frames, (total - module) // frames, calls))
 print()
 
 print("Same-size 1920x1080 copy against memcpy of the same bytes, timed side by side (median of each):")
@@ -124,8 +98,11 @@ print()
 elapsed, user, system = (float(x) for x in open(os.path.join(run, "render.time")).read().split())
 print("tovane-host render, 60 frames of a 1080p 8-bit scene (\"Whole\", 1280x720 insert), PNG files written:")
 print("  %.1f frames per second wall clock, %.1f per CPU second" % (60 / elapsed, 60 / (user + system)))
-copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAvx|CopyPortable|PlanAxis|AxisTaps|ExactCopy|"
-                          r"SeparableCopy|memmove|memcpy")
+# The copy's functions; the AVX2 build of its loops has everything inlined
+# into CopyAtDepthAvx2, the baseline build may keep some apart.
+copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAtDepth|PlanAxis|AxisTaps|ExactCopy|SeparableCopy|"
+                          r"hostsim::\(anonymous namespace\)::(Copy|Sum|AddTaps|AddTwoByTwoTaps|Store)<|"
+                          r"memmove|memcpy")
 if share_source == "perf":
     share = 0.0
     for line in open(os.path.join(run, "perf.txt")):

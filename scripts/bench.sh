@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, build-bench/) and runs every performance
-# figure in one go, then prints them as ratios measured in this same run:
-#   - the effect's overhead per frame through the substitute host (tracing
-#     off, less the host's copy and the worlds it lends) against a 1920x1080
-#     8-bit copy, at three frame sizes, with the host calls per frame;
-#   - instructions per frame in the module's own code (callgrind);
-#   - same-size copies against memcpy of the same bytes;
+# figure in one go, then prints them (scripts/bench-summary.py):
+#   - instructions per frame in the module's own code (callgrind), at three
+#     frame sizes, with the host's share beside it for information;
+#   - same-size copies against memcpy of the same bytes, timed side by side;
 #   - scaled copies, one thread, against FFmpeg's bilinear scaler;
 #   - tovane-host render on a 60-frame 1080p 8-bit scene, with the share of
 #     its time spent in the copy.
