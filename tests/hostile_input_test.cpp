@@ -294,6 +294,24 @@ TEST_F(HostileInput, ABrokenImageIsNamedWhenItsFrameFails) {
   EXPECT_NE(run.err.find("card.png"), std::string::npos) << run.err;
 }
 
+// A small PNG whose pixels would take more than --memory-budget is refused
+// from its header when the frame reads it, naming the file, and the run fails.
+TEST_F(HostileInput, AnImageOverTheMemoryBudgetIsRefusedNamingIt) {
+  PixelWorld large(2048, 2048, BitDepth::k8);
+  large.Fill({1, 0.5f, 0.5f, 0.5f});
+  WritePng(large.world(), (dir_ / "large.png").string());
+  ASSERT_LT(fs::file_size(dir_ / "large.png"), 64u * 1024u);
+
+  const std::string scene = Quoted(WriteScene(SceneText(R"({"type": "png", "path": "large.png"})")));
+  const CommandResult refused = Host("render " + scene + " --out " + Quoted(dir_ / "out") + " --memory-budget 24");
+  EXPECT_EQ(refused.exit_code, 1) << refused.out << refused.err;
+  EXPECT_NE(refused.err.find("large.png: 2048x2048 pixels"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("limit for an image read"), std::string::npos) << refused.err;
+
+  const CommandResult within = Host("render " + scene + " --out " + Quoted(dir_ / "out") + " --memory-budget 64");
+  EXPECT_EQ(within.exit_code, 0) << within.out << within.err;
+}
+
 // ---- Wrong options -------------------------------------------------------------
 
 class WrongOptions : public HostileInput, public ::testing::WithParamInterface<const char*> {};

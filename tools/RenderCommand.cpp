@@ -213,7 +213,7 @@ std::uint64_t FrameBytes(const hostsim::Scene& scene, BitDepth depth) {
 // ---- Scene files ------------------------------------------------------------
 
 int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
-  const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path);
+  const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path, options.memory);
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
   options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
                                                       std::to_string(static_cast<int>(depth)) + " bits");

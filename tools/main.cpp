@@ -84,12 +84,8 @@ int main(int argc, char** argv) {
 
   AddLifecycleCommand(app);
   AddPiplCommand(app);
-#if defined(TOVANE_HAVE_RENDER_COMMAND)
   AddRenderCommand(app);
-#endif
-#if defined(TOVANE_HAVE_VALIDATE_COMMAND)
   AddValidateCommand(app);
-#endif
 
   try {
     app.parse(argc, argv);

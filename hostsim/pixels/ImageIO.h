@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "MemoryBudget.h"
 #include "PF_Pixels.h"
 #include "PixelWorld.h"
 
@@ -20,9 +21,9 @@ class ImageIoError : public std::runtime_error {
 };
 
 // How much pixel memory one image read may take (the decoded samples and the
-// world made of them) unless the caller says otherwise: far above any frame
-// a test or scene uses, far below what takes a machine down.
-constexpr std::size_t kDefaultImageReadBudget = std::size_t{1} << 30;
+// world made of them) unless the caller says otherwise: the default memory
+// budget of a command, far above any frame a test or scene uses.
+constexpr std::size_t kDefaultImageReadBudget = MemoryBudget::kDefaultMiB * MemoryBudget::kBytesPerMiB;
 
 // Writes `world` as an RGBA PNG of `bits` per channel (8 or 16; 0 picks 8 for
 // 8-bit worlds and 16 otherwise). 16-bit host values 0..32768 become

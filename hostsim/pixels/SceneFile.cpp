@@ -164,7 +164,7 @@ std::string JoinPath(const std::string& base, const std::string& path) {
 }
 
 std::shared_ptr<const PixelSource> Source(const Json& v, const std::string& field, const LayerModel& layer,
-                                          const std::string& base_dir) {
+                                          const std::string& base_dir, const MemoryBudget& budget) {
   if (v.is_null()) return nullptr;
   if (!v.is_object()) Fail(field, "expected an object such as {\"type\": \"frame_card\"}");
   if (!v.contains("type") || !v.at("type").is_string())
@@ -201,7 +201,8 @@ std::shared_ptr<const PixelSource> Source(const Json& v, const std::string& fiel
                                                           "expected a non-negative integer"))
                             : 1;
     try {
-      return std::make_shared<PngSource>(JoinPath(base_dir, v.at("path").get<std::string>()), first);
+      return std::make_shared<PngSource>(JoinPath(base_dir, v.at("path").get<std::string>()), first,
+                                         static_cast<std::size_t>(budget.bytes));
     } catch (const PixelSourceError& e) {
       Fail(field + ".path", e.what());
     }
@@ -276,7 +277,7 @@ void RefuseUndeclaredControls(const std::vector<std::string>& undeclared) {
        "the module declares no control named \"" + undeclared.front() + "\"");
 }
 
-Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
+Scene ParseScene(const std::string& json_text, const std::string& base_dir, const MemoryBudget& budget) {
   KeyWatch watch;
   Json root;
   try {
@@ -343,7 +344,7 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
     if (layer.duration.value <= 0) Fail(f + ".duration", "expected a positive time");
     RequireHostTicks(Seconds(layer.in_point) + Seconds(layer.duration), c.time_scale, f + ".duration");
     layer.frame_rate = l.contains("frame_rate") ? PositiveRate(l.at("frame_rate"), f + ".frame_rate") : c.frame_rate;
-    if (l.contains("source")) layer.source = Source(l.at("source"), f + ".source", layer, base_dir);
+    if (l.contains("source")) layer.source = Source(l.at("source"), f + ".source", layer, base_dir, budget);
     c.layers.push_back(std::move(layer));
   }
 
@@ -402,7 +403,7 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir) {
   return scene;
 }
 
-Scene LoadSceneFile(const std::string& path) {
+Scene LoadSceneFile(const std::string& path, const MemoryBudget& budget) {
   std::string text;
   try {
     text = ReadRegularFile(path, kMaxSceneFileBytes, "scene file");
@@ -412,7 +413,7 @@ Scene LoadSceneFile(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   try {
-    return ParseScene(text, dir);
+    return ParseScene(text, dir, budget);
   } catch (const SceneError& e) {
     throw SceneError(path + ": " + e.what());
   }

@@ -11,6 +11,7 @@
 #include "A_Types.h"
 #include "Composition.h"
 #include "EffectControls.h"
+#include "MemoryBudget.h"
 #include "PF_Pixels.h"
 #include "PixelWorld.h"
 
@@ -41,8 +42,9 @@ struct Scene {
 // {"value": v, "scale": s}. The "effect" keys become values of the controls
 // named in EffectControls.h; a popup takes an entry's text or a raw
 // integer, which may lie outside the control's range. Relative PNG paths
-// are taken from `base_dir`. Throws SceneError.
-Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".");
+// are taken from `base_dir`; a PNG whose pixels would take more than
+// `budget` is refused when it is read. Throws SceneError.
+Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".", const MemoryBudget& budget = {});
 
 // A scene is a few kilobytes of text; a larger file is not meant as one.
 constexpr std::uintmax_t kMaxSceneFileBytes = 16u << 20;
@@ -50,7 +52,7 @@ constexpr std::uintmax_t kMaxSceneFileBytes = 16u << 20;
 // Reads and parses a file; relative PNG paths are taken from the file's
 // directory. Throws SceneError (also for an unreadable file, one that is no
 // regular file or one larger than kMaxSceneFileBytes).
-Scene LoadSceneFile(const std::string& path);
+Scene LoadSceneFile(const std::string& path, const MemoryBudget& budget = {});
 
 // The entry text of a "Mode" or "Time Type" value, or its number for values
 // outside the control ("7").
