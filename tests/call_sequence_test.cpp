@@ -53,6 +53,19 @@ std::string Describe(const std::vector<ordered_json>& calls) {
   return text.str();
 }
 
+// A call the fault plan fails is answered before its body runs, so the trace
+// gives its name and result only; `steps` with the first such call's
+// expected arguments left out.
+std::vector<Step> WithoutArgumentsOf(const std::string& failed, std::vector<Step> steps) {
+  for (Step& step : steps) {
+    if (step.call == failed) {
+      step.args = ordered_json::object();
+      break;
+    }
+  }
+  return steps;
+}
+
 class CallSequenceTest : public EffectTest {
  protected:
   // The last command's calls, suite releases left out, match `expected` one
@@ -113,7 +126,7 @@ TEST_F(CallSequenceTest, GlobalSetupThatFailsUnlocksBeforeItDisposes) {
       {"host_lock_handle",
        {kAcquireHandles, kAcquireUtility, {"host_new_handle", {{"size", 4}}}, {"host_lock_handle"},
         {"host_unlock_handle"}, {"host_dispose_handle"}}},
-      {"host_new_handle", {kAcquireHandles, kAcquireUtility, {"host_new_handle", {{"size", 4}}}}},
+      {"host_new_handle", {kAcquireHandles, kAcquireUtility, {"host_new_handle"}}},
   };
   for (const auto& path : paths) {
     SCOPED_TRACE(path.fail);
@@ -181,7 +194,7 @@ TEST_F(CallSequenceTest, TheVisibilityUpdateShowsOneSliderAndHidesTheOtherWithou
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("Time Type " + std::to_string(c.time_type));
-    ASSERT_EQ(session_.UpdateParamsUI(c.time_type), PF_Err_NONE);
+    ASSERT_EQ(session_.UpdateParamsUI(hostsim::controls::kTimeType, c.time_type), PF_Err_NONE);
     std::vector<Step> expected = {kAcquirePFInterface, kAcquireEffects};
     if (!c.changes.empty()) {
       expected.push_back(kAcquireStreams);
@@ -212,7 +225,7 @@ TEST_F(CallSequenceTest, AVisibilityUpdateThatFailsStillDisposesOfWhatItObtained
   for (const auto& path : paths) {
     SCOPED_TRACE(path.fail);
     host_.faults().FailCall(path.fail, 1, 55);
-    EXPECT_EQ(session_.UpdateParamsUI(1), 55);
+    EXPECT_EQ(session_.UpdateParamsUI(hostsim::controls::kTimeType, 1), 55);
     host_.faults().Clear();
     std::vector<Step> expected = acquire;
     expected.insert(expected.end(), path.after_acquire.begin(), path.after_acquire.end());
@@ -313,15 +326,15 @@ TEST_F(RenderSequenceTest, AChosenLayersFrameIsPlacedAndCheckedInAfterTheCopy) {
 }
 
 TEST_F(RenderSequenceTest, WithNoLayerChosenTheStreamIsDisposedOfBeforeTheInputIsCopied) {
-  host_.settings().layer = 0;
+  host_.settings().controls[hostsim::controls::kLayer] = 0;
   ASSERT_EQ(Frame().error(), PF_Err_NONE);
   ExpectSequence(Join({RenderUpToTheLayerValue(), Disposals(),
                        {{"copy", {{"src_rect", nullptr}, {"dst_rect", nullptr}}}}}));
 }
 
 TEST_F(RenderSequenceTest, WithNoFrameAtThatTimeTheInputIsCopiedBeforeTheCheckIn) {
-  host_.settings().time_type = 2;
-  host_.settings().time_sec = 1000.0;  // past the chosen layer's end
+  host_.settings().controls[hostsim::controls::kTimeType] = 2;
+  host_.settings().controls[hostsim::controls::kTimeSec] = 1000.0;  // past the chosen layer's end
   ASSERT_EQ(Frame().error(), PF_Err_NONE);
   std::vector<Step> layer_checkout = LayerCheckout();
   layer_checkout[0].args = ordered_json::object();
@@ -347,7 +360,7 @@ TEST_F(RenderSequenceTest, ARenderPassThatFailsDisposesOfItsReferencesInOrderAnd
   for (const auto& path : paths) {
     SCOPED_TRACE(path.fail);
     EXPECT_EQ(Frame(path.fail).render, 66);
-    ExpectSequence(path.expected);
+    ExpectSequence(WithoutArgumentsOf(path.fail, path.expected));
   }
 }
 
@@ -371,7 +384,7 @@ TEST_F(RenderSequenceTest, AFrameOfTheOutputsOddSizeIsCopiedWholeInEveryMode) {
   for (A_long mode = 1; mode <= 4; ++mode) {
     SCOPED_TRACE("mode " + std::to_string(mode));
     hostsim::EffectSettings settings = tovane_test::ChooseSecondLayer();
-    settings.mode = mode;
+    settings.controls[hostsim::controls::kMode] = mode;
     host_.SetScene(comp, settings);
     ASSERT_EQ(Frame().error(), PF_Err_NONE);
     ExpectSequence(Join({RenderUpToTheLayerValue(), ChosenLayerTimes(), Disposals(), LayerCheckout(),
@@ -390,7 +403,7 @@ TEST_F(RenderSequenceTest, APreRenderThatFailsChecksInOnlyWhatItCheckedOut) {
                   {"host_lock_handle"},
                   {"checkout_param", {{"index", 1}}},
                   {"checkout_param", {{"index", 3}}},
-                  {"checkout_param", {{"index", 4}}},
+                  {"checkout_param"},  // failed before it was answered, so traced without its arguments
                   {"checkin_param"},
                   {"checkin_param"}});
   host_.FreePreRenderData(&output);

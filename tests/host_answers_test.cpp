@@ -86,8 +86,8 @@ TEST_F(HostAnswersTest, SuccessWithNoWorldIsReportedAndNothingIsCopied) {
 // With no frame at that time the input passes through first; a refused
 // check-in afterwards is reported without undoing the copy.
 TEST_F(HostAnswersTest, ARefusedCheckInAfterThePassThroughKeepsTheCopyAndReturnsItsCode) {
-  host_.settings().time_type = kSecond;
-  host_.settings().time_sec = 1000.0;  // far past the chosen layer's end: no pixels
+  host_.settings().controls[hostsim::controls::kTimeType] = kSecond;
+  host_.settings().controls[hostsim::controls::kTimeSec] = 1000.0;  // far past the chosen layer's end: no pixels
   constexpr PF_Err kRefused = 91;
   host_.faults().FailCall("checkin_param", 5, kRefused);  // four in pre-render, then "Layer"
   FrameResult frame = session_.RenderFrame(0);
@@ -141,9 +141,9 @@ TEST_F(HostAnswersTest, SourceTimeAtTimeScalesThatAreNotAMultipleOfTheFrameRate)
     comp.layers[1].in_point = c.in_point;
     comp.layers[1].duration = c.duration;
     hostsim::EffectSettings settings = tovane_test::ChooseSecondLayer();
-    settings.time_type = c.time_type;
-    settings.time_percent = c.percent;
-    settings.time_sec = c.seconds;
+    settings.controls[hostsim::controls::kTimeType] = c.time_type;
+    settings.controls[hostsim::controls::kTimePercent] = c.percent;
+    settings.controls[hostsim::controls::kTimeSec] = c.seconds;
     host_.SetScene(comp, settings);
     session_.RenderFrame(0);
     const std::vector<ordered_json> conversions = CallsNamed("AEGP_ConvertCompToLayerTime");

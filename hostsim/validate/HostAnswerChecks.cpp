@@ -27,8 +27,8 @@ void CheckHostAnswers(CheckContext& ctx) {
       host.faults().Answer(answer);
       session.About();
       ExpectCleanCommand(host, what + ", About", out.failures);
-      for (A_long mode = 1; mode <= 4; ++mode) {
-        host.settings().mode = mode;
+      for (A_long mode = controls::kCenter; mode <= controls::kFitToLayer; ++mode) {
+        host.settings().controls[controls::kMode] = mode;
         session.RenderFrame(0);
         ExpectCleanCommand(host, what + ", a frame in mode " + std::to_string(mode), out.failures);
       }
