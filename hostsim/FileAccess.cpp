@@ -1,6 +1,7 @@
 #include "FileAccess.h"
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -52,6 +53,15 @@ std::string PathToUtf8(const fs::path& path) {
   return path.u8string();
 #else
   return path.string();
+#endif
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+#if defined(_WIN32)
+  const std::wstring wide_mode(mode, mode + std::strlen(mode));  // modes are ASCII
+  return _wfopen(PathFromUtf8(path).c_str(), wide_mode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
 #endif
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -24,6 +25,10 @@ class FileAccessError : public std::runtime_error {
 // functions as wide characters instead of in the process's code page.
 std::filesystem::path PathFromUtf8(const std::string& utf8);
 std::string PathToUtf8(const std::filesystem::path& path);
+
+// std::fopen of a UTF-8 path: through _wfopen on Windows, so that a name
+// outside the code page opens too. Null, with errno set, when it cannot.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // The size of the regular file at `path`; throws naming the file when it is
 // missing, is something else (a directory, FIFO or device), or holds more

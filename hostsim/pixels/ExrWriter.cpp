@@ -1,7 +1,9 @@
 // EXR writing through tinyexr (its implementation is compiled here alone,
 // over zlib), 32-bit float channels with ZIP compression.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <zlib.h>
 
@@ -41,12 +43,18 @@ void EncodeExr(const std::string& path, A_long width, A_long height, const std::
   image.height = height;
   // tinyexr reads the planes through non-const pointers but does not write them.
   image.images = reinterpret_cast<unsigned char**>(const_cast<float**>(images));
+  // Encoded in memory and written as the PNG writer writes, so that the file
+  // is opened the same way whatever its name.
   const char* error = nullptr;
-  if (SaveEXRImageToFile(&image, &header, path.c_str(), &error) != TINYEXR_SUCCESS) {
+  unsigned char* encoded = nullptr;
+  const std::size_t size = SaveEXRImageToMemory(&image, &header, &encoded, &error);
+  const std::unique_ptr<unsigned char, void (*)(void*)> owned(encoded, std::free);
+  if (size == 0) {
     const std::string what = error ? error : "unknown error";
     FreeEXRErrorMessage(error);
     FailImage(path, "EXR write failed: " + what);
   }
+  WriteImageFile(path, owned.get(), size);
 }
 
 }  // namespace hostsim

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "FileAccess.h"
 #include "ImageCodecs.h"
 
 #define STBI_ONLY_PNG
@@ -26,7 +27,7 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 FileHandle OpenForReading(const std::string& path) {
-  FileHandle file(stbi__fopen(path.c_str(), "rb"));
+  FileHandle file(OpenFile(path, "rb"));
   if (!file) FailImage(path, std::string("cannot open: ") + std::strerror(errno));
   return file;
 }

@@ -10,6 +10,7 @@
 
 #include <zlib.h>
 
+#include "FileAccess.h"
 #include "ImageCodecs.h"
 
 namespace hostsim {
@@ -80,9 +81,13 @@ void EncodePng(const std::string& path, A_long width, A_long height, int bits,
     PutChunk(file, "IDAT", compressed.data() + at, std::min<std::size_t>(kMaxChunk, compressed_size - at));
   PutChunk(file, "IEND", nullptr, 0);
 
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  WriteImageFile(path, file.data(), file.size());
+}
+
+void WriteImageFile(const std::string& path, const unsigned char* bytes, std::size_t size) {
+  std::FILE* out = OpenFile(path, "wb");
   if (out == nullptr) FailImage(path, std::string("cannot open for writing: ") + std::strerror(errno));
-  const bool written = std::fwrite(file.data(), 1, file.size(), out) == file.size();
+  const bool written = std::fwrite(bytes, 1, size, out) == size;
   // Closing is checked too: a full disk may show only when the buffer is flushed.
   const bool closed = std::fclose(out) == 0;
   if (!written || !closed) FailImage(path, "write failed");

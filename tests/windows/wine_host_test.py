@@ -23,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 WINE64 = os.environ.get("WINE64", "wine64")
 WINDOWS_BUILD_DIR = os.environ.get("TOVANE_WINDOWS_BUILD_DIR", "")
@@ -135,6 +136,20 @@ def report(lines, out_dir):
             continue
         shown.append(line.replace(out_dir, "<out>").replace("\\", "/"))
     return shown
+
+
+def write_png(path, width, height):
+    """An 8-bit RGBA PNG of a gradient, written here so that the host's own
+    writer is not what makes the file the host reads."""
+    rows = b"".join(b"\0" + b"".join(bytes((x * 255 // width, y * 255 // height, 96, 255)) for x in range(width))
+                    for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
 # A composition whose target layer and chosen layer differ in size and aspect,
@@ -260,6 +275,7 @@ class WineHostileInputTest(unittest.TestCase):
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tovane_wine_hostile_")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
 
     def host(self, *args):
         # Wine hands a Unix argument to the program through the locale's
@@ -288,6 +304,24 @@ class WineHostileInputTest(unittest.TestCase):
                               "--out", windows_path(os.path.join(folder, "aus")))
         self.assertEqual(code, 1, err)
         self.assertIn("composition.widht: unknown field", err)
+        # Image files too: the chosen layer's PNG is read, and the frames are
+        # written as PNG and as EXR, all under names outside the code page.
+        source = os.path.join(folder, "quelle é ü", "bild 東京.png")
+        os.makedirs(os.path.dirname(source))
+        write_png(source, 90, 140)
+        rendered = scene("Center", "Percent")
+        rendered["layers"][1]["source"] = {"type": "png", "path": "quelle é ü/bild 東京.png"}
+        with open(scene_path, "w", encoding="utf-8") as f:
+            json.dump(rendered, f)
+        for depth, name, magic in (("8", "frame_0001.png", b"\x89PNG"),
+                                   ("32", "frame_0001.exr", b"\x76\x2f\x31\x01")):
+            with self.subTest(depth=depth):
+                out = os.path.join(folder, f"prüfung é ü {depth} 東京")
+                code, err = self.host("render", windows_path(scene_path), "--module", windows_path(module),
+                                      "--depth", depth, "--out", windows_path(out))
+                self.assertEqual(code, 0, err)
+                with open(os.path.join(out, name), "rb") as f:
+                    self.assertEqual(f.read(4), magic, f"{name} is not an image of its kind")
 
     def test_device_names_are_refused_at_once(self):
         for args in (["render", "COM1"], ["render", "NUL"], ["pipl", "CON"], ["pipl", "COM1"]):
