@@ -17,9 +17,6 @@ namespace hostsim {
 
 namespace {
 
-// An effect module is a few megabytes; a larger file is no module to load.
-constexpr std::uintmax_t kMaxModuleBytes = std::uintmax_t{1} << 30;
-
 #if defined(_WIN32)
 constexpr const char* kDirectorySeparators = "/\\";
 #else

@@ -2,6 +2,7 @@
 // symbols it finds in it.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -11,6 +12,9 @@ namespace hostsim {
 
 // Thrown when a module cannot be opened or lacks its entry point; the message
 // names the file and, where it applies, the symbol.
+// An effect module is a few megabytes; a larger file is no module to load.
+constexpr std::uintmax_t kMaxModuleBytes = std::uintmax_t{1} << 30;
+
 class ModuleError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

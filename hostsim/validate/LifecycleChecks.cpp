@@ -4,16 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "CheckContext.h"
 #include "Checks.h"
 
-#if defined(TOVANE_VALIDATE_HAVE_PIPL)
+#include "FileAccess.h"
 #include "PiplReader.h"
-#endif
 
 namespace hostsim::validate {
 
@@ -280,11 +278,15 @@ void CheckIgnoredCommands(CheckContext& ctx) {
 }
 
 void CheckPropertyList(CheckContext& ctx) {
-#if !defined(TOVANE_VALIDATE_HAVE_PIPL)
-  ctx.Skip("this build of the validator has no property-list reader");
-#else
-  std::ifstream file(ctx.module().path(), std::ios::binary);
-  const pipl::Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  pipl::Bytes bytes;
+  try {
+    // Read as the loader found it: a regular file of bounded size, by a wide path on Windows.
+    const std::string image = ReadRegularFile(ctx.module().path(), kMaxModuleBytes, "effect module");
+    bytes.assign(image.begin(), image.end());
+  } catch (const FileAccessError& unreadable) {
+    ctx.Fail(unreadable.what());
+    return;
+  }
   if (!pipl::LooksLikePeImage(bytes)) {
     ctx.Skip("the module is not a Windows image and carries no property list resource (a Linux module has none)");
     return;
@@ -335,7 +337,6 @@ void CheckPropertyList(CheckContext& ctx) {
     }
   }
   ctx.Summary("version and both flag words compared with resource PIPL 16000");
-#endif
 }
 
 }  // namespace hostsim::validate
