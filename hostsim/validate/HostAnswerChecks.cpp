@@ -17,8 +17,10 @@ void CheckHostAnswers(CheckContext& ctx) {
       {HostAnswer::kNullWorldOnSuccess, "success with no world"},
       {HostAnswer::kUnboundedSprintf, "a print callback that does not cut at the message buffer"},
   };
-  for (const auto& [answer, name] : answers) {
-    const std::string what = std::string("with ") + name;
+  for (const auto& row : answers) {
+    // Named apart from the row: a lambda may not capture a structured binding under C++17.
+    const HostAnswer answer = row.first;
+    const std::string what = std::string("with ") + row.second;
     const CaseOutcome outcome = RunCase(ctx.options().isolate, what, [&](CaseOutcome& out) {
       Host host(ctx.module());
       Session session(host);
