@@ -76,9 +76,10 @@ PngHeader HeaderOf(std::FILE* file, const std::string& path) {
   return header;
 }
 
-std::string Gibibytes(double bytes) {
+// In MiB, as --memory-budget is given.
+std::string Mebibytes(double bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f GiB", bytes / (1024.0 * 1024.0 * 1024.0));
+  std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
   return text;
 }
 
@@ -100,8 +101,8 @@ PngImage DecodePng(const std::string& path, std::size_t max_bytes, std::size_t k
                        (4.0 * (h.bits / 8) + static_cast<double>(kept_bytes_per_pixel));
   if (bytes > static_cast<double>(max_bytes))
     FailImage(path, std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels of " +
-                        std::to_string(h.bits) + " bits would take " + Gibibytes(bytes) + " to read, above the " +
-                        Gibibytes(static_cast<double>(max_bytes)) + " limit for an image read");
+                        std::to_string(h.bits) + " bits would take " + Mebibytes(bytes) + " to read, above the " +
+                        Mebibytes(static_cast<double>(max_bytes)) + " limit for an image read");
   int width = 0, height = 0, channels = 0;
   const std::unique_ptr<void, void (*)(void*)> pixels(
       h.bits == 16 ? static_cast<void*>(stbi_load_from_file_16(file.get(), &width, &height, &channels, 4))
