@@ -1,7 +1,6 @@
 // `tovane-host lifecycle`: runs the effect through everything but rendering
 // and shows what it declared and said, and every host call it made.
 
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -126,12 +125,7 @@ int RunLifecycle(const LifecycleOptions& options) {
   } else {
     if (hostsim::CanonicalPath(options.trace_path) == hostsim::CanonicalPath(module->path()))
       throw hostsim::FileAccessError(options.trace_path + ": the trace would overwrite the module");
-    hostsim::WriteThroughTemporary(options.trace_path, [&](const std::string& temporary) {
-      std::ofstream trace(hostsim::PathFromUtf8(temporary));
-      host.trace().WriteJsonLines(trace);
-      trace.flush();
-      if (!trace) throw hostsim::FileAccessError(options.trace_path + ": cannot write the trace");
-    });
+    hostsim::WriteTraceFile(options.trace_path, {&host.trace()});
     std::cout << "trace: " << options.trace_path << '\n';
   }
   return failed ? 1 : 0;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -131,12 +130,7 @@ class EffectRun {
 
 bool WriteTrace(const std::string& path, const std::vector<const hostsim::Trace*>& traces) {
   try {
-    hostsim::WriteThroughTemporary(path, [&](const std::string& temporary) {
-      std::ofstream out(hostsim::PathFromUtf8(temporary));
-      for (const hostsim::Trace* t : traces) t->WriteJsonLines(out);
-      out.flush();
-      if (!out) throw hostsim::FileAccessError(path + ": cannot write the trace");
-    });
+    hostsim::WriteTraceFile(path, traces);
   } catch (const hostsim::FileAccessError& e) {
     std::cerr << "render: " << e.what() << '\n';
     return false;

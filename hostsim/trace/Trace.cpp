@@ -1,5 +1,9 @@
 #include "Trace.h"
 
+#include <fstream>
+
+#include "FileAccess.h"
+
 namespace hostsim {
 
 void Trace::Add(nlohmann::ordered_json entry) {
@@ -35,6 +39,15 @@ std::vector<std::string> Trace::CallNamesOfLastCommand() const {
   std::vector<std::string> names;
   for (const nlohmann::ordered_json& entry : CallsOfLastCommand()) names.push_back(entry["call"].get<std::string>());
   return names;
+}
+
+void WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces) {
+  WriteThroughTemporary(path, [&](const std::string& temporary) {
+    std::ofstream out(PathFromUtf8(temporary));
+    for (const Trace* trace : traces) trace->WriteJsonLines(out);
+    out.flush();
+    if (!out) throw FileAccessError(path + ": cannot write the trace");
+  });
 }
 
 }  // namespace hostsim

@@ -39,4 +39,8 @@ class Trace {
   std::vector<nlohmann::ordered_json> entries_;
 };
 
+// Writes the traces one after the other as JSON Lines to `path`, through a
+// temporary file renamed over it (FileAccess.h). Throws FileAccessError.
+void WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces);
+
 }  // namespace hostsim
