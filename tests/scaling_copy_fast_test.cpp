@@ -61,6 +61,17 @@ void ExpectFastMatchesReference(const PixelWorld& src, const PixelWorld& dst, co
 
 PF_LRect Whole(const PixelWorld& w) { return {0, 0, w.width(), w.height()}; }
 
+// Where the AVX2 loops are compiled, the machine running the tests must
+// execute them, or the comparisons below would quietly test the baseline
+// twice.
+TEST(ScalingCopyFast, TheMachineRunningTheTestsRunsEveryCompiledPath) {
+#if defined(TOVANE_COPY_HAS_AVX2)
+  EXPECT_TRUE(ScaledCopyFastRuns(InstructionSet::kAvx2))
+      << "this processor has no AVX2, so the AVX2 loops of the scaled copy go untested here";
+#endif
+  EXPECT_TRUE(ScaledCopyFastRuns(InstructionSet::kBaseline));
+}
+
 TEST(ScalingCopyFast, MatchesTheReferenceAcrossScalesAndOddSizes) {
   struct Case {
     A_long sw, sh, dw, dh;

@@ -358,10 +358,7 @@ void CopyAtDepth(const PF_EffectWorld& src, PF_EffectWorld& dst, const AxisPlan&
 // The same loops once more for AVX2, four doubles a register where the
 // baseline has two. Everything they call is inlined into this one function
 // (flatten), so nothing compiled for AVX2 is shared with the baseline code.
-// Windows builds keep to the baseline: MinGW's GCC does not align the stack
-// for spilled AVX registers.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
-#define TOVANE_COPY_HAS_AVX2 1
+#if defined(TOVANE_COPY_HAS_AVX2)
 __attribute__((target("avx2"), flatten)) void CopyAtDepthAvx2(const PF_EffectWorld& src, PF_EffectWorld& dst,
                                                                 const AxisPlan& xs, const AxisPlan& ys,
                                                                 std::int64_t out_x, std::int64_t out_y) {
@@ -371,6 +368,22 @@ __attribute__((target("avx2"), flatten)) void CopyAtDepthAvx2(const PF_EffectWor
 
 }  // namespace
 
+bool ScaledCopyFastRuns(InstructionSet set) {
+  switch (set) {
+    case InstructionSet::kBaseline: return true;
+    case InstructionSet::kAvx2:
+#if defined(TOVANE_COPY_HAS_AVX2)
+    {
+      static const bool has_avx2 = __builtin_cpu_supports("avx2");
+      return has_avx2;
+    }
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
 bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
                     InstructionSet widest) {
   // Padding slots need some pixel to point at.
@@ -379,8 +392,7 @@ bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const Scaled
   const AxisPlan xs = PlanAxis(g.src_x, g.src_w, g.dst_x, g.dst_w, g.out_x, g.out_w, src.width);
   const AxisPlan ys = PlanAxis(g.src_y, g.src_h, g.dst_y, g.dst_h, g.out_y, g.out_h, src.height);
 #if defined(TOVANE_COPY_HAS_AVX2)
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
-  if (widest == InstructionSet::kAvx2 && has_avx2) {
+  if (widest == InstructionSet::kAvx2 && ScaledCopyFastRuns(InstructionSet::kAvx2)) {
     CopyAtDepthAvx2(src, dst, xs, ys, g.out_x, g.out_y);
     return true;
   }

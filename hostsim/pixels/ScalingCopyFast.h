@@ -22,12 +22,20 @@ struct ScaledCopyGeometry {
 };
 
 // The instruction sets the copy's loops are compiled for. Both give the same
-// pixels; the copy takes the wider where the processor has it (and the build
-// compiles it: not on Windows), and tests run each.
+// pixels; the copy takes the wider where the processor has it and the build
+// compiles it, and tests run each. Windows builds keep to the baseline:
+// MinGW's GCC does not align the stack for spilled AVX registers.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
+#define TOVANE_COPY_HAS_AVX2 1
+#endif
 enum class InstructionSet {
   kBaseline,  // SSE2 on x86-64, which every such processor has
   kAvx2,
 };
+
+// Whether ScaledCopyFast runs the loops compiled for set on this processor,
+// rather than falling back to narrower ones.
+bool ScaledCopyFastRuns(InstructionSet set);
 
 // Writes the destination pixels of a copy whose rectangles differ in size.
 // src and dst must be usable worlds of one depth that do not share memory.
