@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, build-bench/) and runs every performance
 # figure in one go, then prints them (scripts/bench-summary.py):
-#   - instructions per frame in the module's own code (callgrind), at three
-#     frame sizes, with the host's share beside it for information;
+#   - instructions per frame in the module (callgrind: its own code and the
+#     C runtime routines it calls), at three frame sizes, with the host's
+#     share beside it for information; once more at 1080p for the module as
+#     clang builds it (the macOS bundle's compiler);
 #   - same-size copies against memcpy of the same bytes, timed side by side;
 #   - scaled copies, one thread, against FFmpeg's bilinear scaler;
 #   - tovane-host render on a 60-frame 1080p 8-bit scene, with the share of
@@ -23,6 +25,8 @@ run() { if nice -n -5 true 2>/dev/null; then nice -n -5 "$@"; else "$@"; fi; }
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench
+cmake --preset bench-clang >/dev/null
+cmake --build --preset bench-clang
 rm -rf "$out" && mkdir -p "$out"
 
 echo "== Google Benchmark (tovane-bench)"
@@ -41,6 +45,10 @@ for size in "640 360" "1920 1080" "3840 2160"; do
     >"$out/frames.$1x$2.txt" 2>"$out/callgrind.$1x$2.log"
   python3 "$root/scripts/callgrind-objects.py" "$out/callgrind.$1x$2.out" >"$out/objects.$1x$2.txt"
 done
+TOVANE_MODULE="$root/build-bench-clang/TovaneParvolith/TovaneParvolith.so" \
+  valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.clang.1920x1080.out" \
+    --toggle-collect=tovane_bench_run_frames "$build/bench/tovane-bench-frames" 1920 1080 "$frames" \
+    >"$out/frames.clang.1920x1080.txt" 2>"$out/callgrind.clang.1920x1080.log"
 
 echo "== tovane-host render: 60 frames of a 1080p 8-bit scene"
 cat >"$out/scene.json" <<'JSON'

@@ -4,6 +4,12 @@
 Usage: callgrind-objects.py CALLGRIND_OUT [--functions N]
 Prints "<instructions> <object>" lines, largest first; with --functions, also
 the N costliest functions with their object.
+
+module_cost() gives what one object spends itself: its own instructions plus
+those of the C and C++ runtime routines it calls (memset, memcpy and the
+like). Whether a compiler zeroes a record inline or calls memset for it then
+makes no difference to the count; calls into anything else (the host) are
+left out.
 """
 import collections
 import re
@@ -52,6 +58,53 @@ def parse(path):
                     by_object[ob] += cost
                     by_function[(ob, fn)] += cost
     return by_object, by_function
+
+
+RUNTIME_PREFIXES = ("libc.so", "libc-", "libm.so", "libstdc++.so", "libgcc_s.so", "ld-linux")
+
+
+def _is_runtime(ob):
+    return (ob or "").rsplit("/", 1)[-1].startswith(RUNTIME_PREFIXES)
+
+
+def module_cost(path, module_suffix):
+    """(own instructions, instructions in runtime routines it calls) of the
+    object whose path ends with module_suffix."""
+    names = {}
+    ob = callee_ob = None
+    in_call = False
+    own = runtime = 0
+
+    def resolve(text):
+        m = re.match(r"\((\d+)\)(?:\s+(.*))?$", text.strip())
+        if not m:
+            return text.strip()
+        if m.group(2) is not None:
+            names[m.group(1)] = m.group(2)
+        return names.get(m.group(1), m.group(1))
+
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if not line:
+                continue
+            if line.startswith("ob="):
+                ob, callee_ob = resolve(line[3:]), None
+            elif line.startswith("cob="):
+                callee_ob = resolve(line[4:])
+            elif line.startswith("calls="):
+                in_call = True  # the next cost line is the call's inclusive cost
+            elif line[0].isdigit() or line[0] in "+-*":
+                parts = line.split()
+                mine = ob is not None and ob.endswith(module_suffix)
+                if len(parts) >= 2 and mine:
+                    if not in_call:
+                        own += int(parts[1])
+                    elif _is_runtime(callee_ob or ob):
+                        runtime += int(parts[1])
+                if in_call:
+                    in_call, callee_ob = False, None
+    return own, runtime
 
 
 def main():
