@@ -15,13 +15,16 @@ import collections
 import re
 import sys
 
+RUNTIME_PREFIXES = ("libc.so", "libc-", "libm.so", "libstdc++.so", "libgcc_s.so", "ld-linux")
 
-def parse(path):
+
+def costs(path):
+    """Yields (object, function, callee object or None, instructions) for each
+    cost line: a callee object for a call's inclusive cost, None for the
+    function's own instructions."""
     names = {"ob": {}, "fn": {}}
-    by_object = collections.Counter()
-    by_function = collections.Counter()
-    ob = fn = None
-    skip_next_cost = False
+    ob = fn = callee_ob = None
+    in_call = False
 
     def resolve(kind, text):
         m = re.match(r"\((\d+)\)(?:\s+(.*))?$", text.strip())
@@ -38,72 +41,44 @@ def parse(path):
             if not line:
                 continue
             if line.startswith("ob="):
-                ob = resolve("ob", line[3:])
+                ob, callee_ob = resolve("ob", line[3:]), None
             elif line.startswith("fn="):
                 fn = resolve("fn", line[3:])
             elif line.startswith("cob="):
-                resolve("ob", line[4:])
-            elif line.startswith("cfn=") or line.startswith("cfi=") or line.startswith("cfl="):
-                if line.startswith("cfn="):
-                    resolve("fn", line[4:])
+                callee_ob = resolve("ob", line[4:])
+            elif line.startswith("cfn="):
+                resolve("fn", line[4:])
             elif line.startswith("calls="):
-                skip_next_cost = True  # the next cost line is the call's inclusive cost
+                in_call = True  # the next cost line is the call's inclusive cost
             elif line[0].isdigit() or line[0] in "+-*":
-                if skip_next_cost:
-                    skip_next_cost = False
-                    continue
                 parts = line.split()
                 if len(parts) >= 2:
-                    cost = int(parts[1])
-                    by_object[ob] += cost
-                    by_function[(ob, fn)] += cost
+                    yield ob, fn, ((callee_ob or ob) if in_call else None), int(parts[1])
+                if in_call:
+                    in_call, callee_ob = False, None
+
+
+def parse(path):
+    by_object = collections.Counter()
+    by_function = collections.Counter()
+    for ob, fn, callee, cost in costs(path):
+        if callee is None:
+            by_object[ob] += cost
+            by_function[(ob, fn)] += cost
     return by_object, by_function
-
-
-RUNTIME_PREFIXES = ("libc.so", "libc-", "libm.so", "libstdc++.so", "libgcc_s.so", "ld-linux")
-
-
-def _is_runtime(ob):
-    return (ob or "").rsplit("/", 1)[-1].startswith(RUNTIME_PREFIXES)
 
 
 def module_cost(path, module_suffix):
     """(own instructions, instructions in runtime routines it calls) of the
     object whose path ends with module_suffix."""
-    names = {}
-    ob = callee_ob = None
-    in_call = False
     own = runtime = 0
-
-    def resolve(text):
-        m = re.match(r"\((\d+)\)(?:\s+(.*))?$", text.strip())
-        if not m:
-            return text.strip()
-        if m.group(2) is not None:
-            names[m.group(1)] = m.group(2)
-        return names.get(m.group(1), m.group(1))
-
-    with open(path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            line = line.rstrip("\n")
-            if not line:
-                continue
-            if line.startswith("ob="):
-                ob, callee_ob = resolve(line[3:]), None
-            elif line.startswith("cob="):
-                callee_ob = resolve(line[4:])
-            elif line.startswith("calls="):
-                in_call = True  # the next cost line is the call's inclusive cost
-            elif line[0].isdigit() or line[0] in "+-*":
-                parts = line.split()
-                mine = ob is not None and ob.endswith(module_suffix)
-                if len(parts) >= 2 and mine:
-                    if not in_call:
-                        own += int(parts[1])
-                    elif _is_runtime(callee_ob or ob):
-                        runtime += int(parts[1])
-                if in_call:
-                    in_call, callee_ob = False, None
+    for ob, _, callee, cost in costs(path):
+        if ob is None or not ob.endswith(module_suffix):
+            continue
+        if callee is None:
+            own += cost
+        elif callee.rsplit("/", 1)[-1].startswith(RUNTIME_PREFIXES):
+            runtime += cost
     return own, runtime
 
 
