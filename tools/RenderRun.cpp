@@ -1,0 +1,104 @@
+#include "RenderRun.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "FileAccess.h"
+#include "pixels/PixelSource.h"
+
+namespace render {
+
+EffectRun::EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, hostsim::BitDepth depth, bool traced)
+    : host_(module), session_(host_) {
+  // Kept only to be written: a trace grows by kilobytes a frame.
+  host_.trace().set_enabled(traced);
+  host_.SetScene(scene.composition, scene.effect);
+  host_.SetDownsample(scene.render.downsample_x, scene.render.downsample_y);
+  host_.SetBitDepth(depth);
+}
+
+bool EffectRun::Start(std::string& problem) {
+  PF_Err err = session_.GlobalSetup();
+  started_ = err == PF_Err_NONE;
+  if (err != PF_Err_NONE) {
+    problem = "global setup failed with error " + std::to_string(err);
+    return false;
+  }
+  if ((err = session_.ParamsSetup()) != PF_Err_NONE) {
+    problem = "params setup failed with error " + std::to_string(err);
+    return false;
+  }
+  try {
+    hostsim::RefuseUndeclaredControls(host_.UndeclaredControls());
+  } catch (const hostsim::SceneError& refused) {
+    problem = refused.what();
+    return false;
+  }
+  if ((err = session_.UpdateParamsUI()) != PF_Err_NONE) {
+    problem = "update params UI failed with error " + std::to_string(err);
+    return false;
+  }
+  return true;
+}
+
+bool EffectRun::Finish(std::vector<std::string>& problems) {
+  if (started_) {
+    const PF_Err down = session_.GlobalSetdown();
+    if (down != PF_Err_NONE) problems.push_back("global setdown failed with error " + std::to_string(down));
+  }
+  const hostsim::Holdings held = host_.holdings();
+  if (!held.Empty()) problems.push_back("the module still holds: " + held.Describe());
+  for (const std::string& e : host_.errors()) problems.push_back("host noticed: " + e);
+  return problems.empty();
+}
+
+std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size_t first_traced_entry) {
+  hostsim::Trace& trace = host_.trace();
+  const bool traced = trace.enabled();
+  if (!traced) {
+    trace.set_enabled(true);
+    first_traced_entry = trace.entries().size();
+    Render(time);
+  }
+  std::vector<std::string> failures;
+  for (std::size_t i = first_traced_entry; i < trace.entries().size(); ++i) {
+    const auto found = trace.entries()[i].find("host_failure");
+    if (found != trace.entries()[i].end()) failures.push_back(found->get<std::string>());
+  }
+  if (!traced) {
+    trace.Clear();
+    trace.set_enabled(false);
+  }
+  return failures;
+}
+
+void InputFiles::Add(const std::string& path) { canonical_.insert(hostsim::CanonicalPath(path)); }
+
+void InputFiles::AddSources(const hostsim::Scene& scene) {
+  for (const hostsim::LayerModel& layer : scene.composition.layers) {
+    const auto* png = dynamic_cast<const hostsim::PngSource*>(layer.source.get());
+    if (png == nullptr) continue;
+    const A_long frames = std::max<A_long>(png->frame_count(), 1);
+    for (A_long i = 0; i < frames; ++i) Add(png->PathOf(i));
+  }
+}
+
+void InputFiles::RefuseOverwrite(const std::string& output, const char* what) const {
+  if (canonical_.count(hostsim::CanonicalPath(output))) {
+    throw hostsim::FileAccessError(output + ": the " + std::string(what) +
+                                   " would overwrite a file this render reads; choose another path");
+  }
+}
+
+bool WriteTrace(const std::string& path, const std::vector<const hostsim::Trace*>& traces) {
+  try {
+    hostsim::WriteTraceFile(path, traces);
+  } catch (const hostsim::FileAccessError& e) {
+    std::cerr << "render: " << e.what() << '\n';
+    return false;
+  }
+  std::cout << "trace: " << path << '\n';
+  return true;
+}
+
+}  // namespace render
