@@ -123,7 +123,7 @@ TEST(SceneFile, MalformedFieldsAreNamed) {
       {"/effect/time_type", 2.5, "effect.time_type: expected one of \"Percent\", \"Second\""},
       {"/effect/layer", -1, "effect.layer: expected a layer id, or 0 for none"},
       {"/effect/time_sec", "soon", "effect.time_sec: expected a number"},
-      {"/effect/time_percent", 1e6, "effect.time_percent: expected a percentage"},
+      {"/effect/time_percent", 1e6, "effect.time_percent: expected a number within +-32767"},
       {"/render/times", Json::array(), "render.times: expected a non-empty array"},
       {"/render/times/1", "later", "render.times[1]: expected seconds"},
       {"/render/depth", 24, "render.depth: expected 8, 16 or 32"},

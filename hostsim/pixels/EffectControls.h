@@ -1,14 +1,16 @@
 // The effect's controls by name, and how a scene file sets them. The
 // substitute host knows the effect only by what the module declares; this
-// is the one place outside the module that names the effect's controls and
-// their entries, for the scene file reader, the validator's own statement
-// of the rendering rules, the demo contact sheet and the tests. When the
-// effect gains a control, its row in kSceneControls is what changes here.
+// is the one place outside the module that names the effect's controls,
+// their order and types, and their entries, for the scene file reader, the
+// validator's own statement of what the effect declares and how it renders,
+// the demo contact sheet and the tests. When the effect gains a control,
+// its row in kSceneControls is what changes here.
 #pragma once
 
 #include <cstddef>
 
 #include "A_Types.h"
+#include "PF_Params.h"
 
 namespace hostsim::controls {
 
@@ -26,28 +28,27 @@ enum : A_long { kPercent = 1, kSecond };
 inline constexpr const char* kModeEntries[] = {"Center", "Whole", "No Margin", "Fit to Layer"};
 inline constexpr const char* kTimeTypeEntries[] = {"Percent", "Second"};
 
-// How a scene file writes a control's value.
-enum class SceneValue {
-  kPopup,    // an entry's text (any case) or any integer, so values outside the popup can be tried
-  kLayerId,  // a layer id, or 0 for none
-  kPercent,  // a percentage, held by the host as 16.16 fixed point
-  kNumber,   // any finite number
-};
-
+// One control. Its type also says how a scene file writes its value: a
+// popup as an entry's text (any case) or any integer, so that values outside
+// the popup can be tried; a layer as a layer id, or 0 for none; a fixed
+// slider as a number the host holds in 16.16 fixed point; a float slider as
+// any finite number.
 struct SceneControl {
   const char* key;      // in the scene file's "effect" object
   const char* control;  // the name the module declares the control with
-  SceneValue value;
+  PF_ParamType type;    // the type it declares
   const char* const* entries;  // a popup's entries, else null
   std::size_t entry_count;
 };
 
+// In the order the module declares them, from parameter 1; parameter 0 is
+// the input layer every effect has.
 inline constexpr SceneControl kSceneControls[] = {
-    {"mode", kMode, SceneValue::kPopup, kModeEntries, 4},
-    {"layer", kLayer, SceneValue::kLayerId, nullptr, 0},
-    {"time_type", kTimeType, SceneValue::kPopup, kTimeTypeEntries, 2},
-    {"time_percent", kTimePercent, SceneValue::kPercent, nullptr, 0},
-    {"time_sec", kTimeSec, SceneValue::kNumber, nullptr, 0},
+    {"mode", kMode, PF_Param_POPUP, kModeEntries, 4},
+    {"layer", kLayer, PF_Param_LAYER, nullptr, 0},
+    {"time_type", kTimeType, PF_Param_POPUP, kTimeTypeEntries, 2},
+    {"time_percent", kTimePercent, PF_Param_FIX_SLIDER, nullptr, 0},
+    {"time_sec", kTimeSec, PF_Param_FLOAT_SLIDER, nullptr, 0},
 };
 
 }  // namespace hostsim::controls

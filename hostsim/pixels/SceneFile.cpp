@@ -126,17 +126,19 @@ A_long Popup(const Json& v, const std::string& field, const controls::SceneContr
 // A control's value as the scene writes it, as the number the host holds
 // for the control (see EffectSettings).
 double ControlValue(const Json& v, const std::string& field, const controls::SceneControl& control) {
-  switch (control.value) {
-    case controls::SceneValue::kPopup: return Popup(v, field, control);
-    case controls::SceneValue::kLayerId:
+  switch (control.type) {
+    case PF_Param_POPUP: return Popup(v, field, control);
+    case PF_Param_LAYER:
       return static_cast<double>(Integer(v, field, 0, kLongMax, "expected a layer id, or 0 for none"));
-    case controls::SceneValue::kPercent: {
-      const double percent = Number(v, field);
+    case PF_Param_FIX_SLIDER: {
+      const double value = Number(v, field);
       // The host holds the slider as 16.16 fixed point.
-      if (std::fabs(percent) >= 32768.0) Fail(field, "expected a percentage within +-32767");
-      return percent;
+      if (std::fabs(value) >= 32768.0) {
+        Fail(field, "expected a number within +-32767, which the host holds as 16.16 fixed point");
+      }
+      return value;
     }
-    case controls::SceneValue::kNumber: break;
+    default: break;
   }
   return Number(v, field);
 }
@@ -361,7 +363,7 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir, cons
     if (!effect.contains(row.key)) continue;
     const std::string field = std::string("effect.") + row.key;
     const double value = ControlValue(effect.at(row.key), field, row);
-    if (row.value == controls::SceneValue::kLayerId && value != 0 && !ids.count(static_cast<A_long>(value)))
+    if (row.type == PF_Param_LAYER && value != 0 && !ids.count(static_cast<A_long>(value)))
       Fail(field, "no layer has id " + std::to_string(static_cast<A_long>(value)) + " (0 chooses none)");
     e.controls[row.control] = value;
   }

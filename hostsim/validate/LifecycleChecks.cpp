@@ -120,26 +120,20 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
   Host& host = session.host();
   const PF_Err err = session.ParamsSetup();
   if (err != PF_Err_NONE) ctx.Fail("ParamsSetup returned " + std::to_string(err) + " instead of 0");
-  struct Declared {
-    const char* name;
-    PF_ParamType type;
-  };
-  const Declared expected[] = {{controls::kMode, PF_Param_POPUP},
-                               {controls::kLayer, PF_Param_LAYER},
-                               {controls::kTimeType, PF_Param_POPUP},
-                               {controls::kTimePercent, PF_Param_FIX_SLIDER},
-                               {controls::kTimeSec, PF_Param_FLOAT_SLIDER}};
   const auto& declared = host.declared_params();
-  if (declared.size() != 5) {
-    ctx.Fail("ParamsSetup declared " + std::to_string(declared.size()) + " parameters instead of 5");
+  const std::size_t expected = std::size(controls::kSceneControls);
+  if (declared.size() != expected) {
+    ctx.Fail("ParamsSetup declared " + std::to_string(declared.size()) + " parameters instead of " +
+             std::to_string(expected));
   }
-  for (std::size_t i = 0; i < std::min<std::size_t>(declared.size(), 5); ++i) {
+  for (std::size_t i = 0; i < std::min(declared.size(), expected); ++i) {
     const PF_ParamDef& def = declared[i];
+    const controls::SceneControl& want = controls::kSceneControls[i];
     const std::string name(def.name, strnlen(def.name, sizeof(def.name)));
     const std::string at = "parameter " + std::to_string(i + 1) + " (\"" + name + "\")";
-    if (name != expected[i].name) ctx.Fail(at + " should be \"" + expected[i].name + "\"");
-    if (def.param_type != expected[i].type) {
-      ctx.Fail(at + " has type " + std::to_string(def.param_type) + " instead of " + std::to_string(expected[i].type));
+    if (name != want.control) ctx.Fail(at + " should be \"" + want.control + "\"");
+    if (def.param_type != want.type) {
+      ctx.Fail(at + " has type " + std::to_string(def.param_type) + " instead of " + std::to_string(want.type));
     }
     if (def.uu.id != static_cast<A_long>(i + 1)) {
       ctx.Fail(at + " has id " + std::to_string(def.uu.id) + " instead of " + std::to_string(i + 1));
@@ -153,8 +147,11 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
       ctx.Fail("ParamsSetup added a parameter at index " + call["index"].dump() + " instead of appending (-1)");
     }
   }
-  if (session.out_data().num_params != 6) {
-    ctx.Fail("ParamsSetup reported " + std::to_string(session.out_data().num_params) + " parameters instead of 6");
+  // The input layer counts as one.
+  const A_long expected_count = static_cast<A_long>(expected) + 1;
+  if (session.out_data().num_params != expected_count) {
+    ctx.Fail("ParamsSetup reported " + std::to_string(session.out_data().num_params) + " parameters instead of " +
+             std::to_string(expected_count));
   }
   std::vector<std::string> failures;
   ExpectCleanCommand(host, "ParamsSetup", failures);
