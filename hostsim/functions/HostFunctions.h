@@ -80,6 +80,8 @@ struct HostFunction {
 
 // The row of one function.
 const HostFunction& Describe(HostFunctionId id);
+// The name the trace gives one function, for code that reads traces.
+inline const char* TraceName(HostFunctionId id) { return Describe(id).name; }
 // The row with this trace name, or null.
 const HostFunction* FindHostFunction(std::string_view name);
 // Every row, in order.

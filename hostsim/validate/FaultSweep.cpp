@@ -16,6 +16,7 @@ namespace hostsim::validate {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using F = HostFunctionId;
 
 // The code the sweep injects: a cancellation, which hosts do return from
 // callbacks and which no handler of the effect produces itself, so a result
@@ -109,15 +110,15 @@ struct CallSite {
 
 // What a command must return when `call` fails, and why.
 std::vector<PF_Err> ExpectedCodes(PF_Cmd cmd, const std::string& call, std::string* rule) {
-  if (call == "AcquireSuite") {
+  if (call == TraceName(F::kAcquireSuite)) {
     *rule = "a suite the host cannot supply is reported as 516";
     return {PF_Err_BAD_CALLBACK_PARAM};
   }
-  if (call == "ReleaseSuite") {
+  if (call == TraceName(F::kReleaseSuite)) {
     *rule = "a refused release is ignored";
     return {PF_Err_NONE};
   }
-  if (call == "host_new_handle") {
+  if (call == TraceName(F::kNewHandle)) {
     if (cmd == PF_Cmd_GLOBAL_SETUP) {
       *rule = "no global handle is reported as 512";
       return {PF_Err_INTERNAL_STRUCT_DAMAGED};
@@ -125,7 +126,7 @@ std::vector<PF_Err> ExpectedCodes(PF_Cmd cmd, const std::string& call, std::stri
     *rule = "no pre-render handle is reported as 4";
     return {PF_Err_OUT_OF_MEMORY};
   }
-  if (call == "host_lock_handle") {
+  if (call == TraceName(F::kLockHandle)) {
     if (cmd == PF_Cmd_GLOBAL_SETUP) {
       // Success here would leave the effect without the plug-in id that every
       // later command needs: it must fail, as with any other memory failure.
@@ -214,7 +215,7 @@ std::vector<CallSite> NormalRunCalls(const Module& module, std::vector<std::stri
             if (!entries[e].contains("call")) continue;
             const std::string call = entries[e]["call"].get<std::string>();
             sites.push_back(CallSite{i, call, ++seen[call]});
-            if (call == "AcquireSuite" && entries[e]["result"] == 0) {
+            if (call == TraceName(F::kAcquireSuite) && entries[e]["result"] == 0) {
               (*suites)[i].insert({entries[e]["name"].get<std::string>(), entries[e]["version"].get<A_long>()});
             }
           }

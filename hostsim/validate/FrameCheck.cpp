@@ -11,6 +11,7 @@ namespace hostsim::validate {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using F = HostFunctionId;
 
 // The call entries traced since entry `from`.
 std::vector<Json> CallsSince(const Host& host, std::size_t from) {
@@ -49,7 +50,7 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
   // The four values the render pass needs, read at the current time.
   std::vector<A_long> read;
   for (const Json& call : calls) {
-    if (call["call"] != "checkout_param" || call["result"] != 0) continue;
+    if (call["call"] != TraceName(F::kCheckoutParam) || call["result"] != 0) continue;
     read.push_back(call["index"].get<A_long>());
     if (call["time"].get<A_long>() != current_time || call["time_scale"].get<A_u_long>() != host.composition().time_scale) {
       failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read at " +
@@ -57,15 +58,23 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
                          std::to_string(current_time) + "/" + std::to_string(host.composition().time_scale));
     }
   }
-  if (read != std::vector<A_long>{1, 3, 4, 5}) {
-    std::string got;
-    for (A_long index : read) got += (got.empty() ? "" : ", ") + std::to_string(index);
-    failures.push_back(where + "read parameters [" + got + "] instead of [1, 3, 4, 5]");
+  const std::vector<A_long> needed = {host.DeclaredIndex(controls::kMode), host.DeclaredIndex(controls::kTimeType),
+                                      host.DeclaredIndex(controls::kTimePercent),
+                                      host.DeclaredIndex(controls::kTimeSec)};
+  if (read != needed) {
+    const auto list = [](const std::vector<A_long>& indices) {
+      std::string text;
+      for (A_long index : indices) text += (text.empty() ? "" : ", ") + std::to_string(index);
+      return "[" + text + "]";
+    };
+    failures.push_back(where + "read parameters " + list(read) + " instead of " + list(needed) + " (" +
+                       controls::kMode + ", " + controls::kTimeType + ", " + controls::kTimePercent + ", " +
+                       controls::kTimeSec + ")");
   }
 
   std::vector<Json> layer_calls;
   for (const Json& call : calls) {
-    if (call["call"] == "checkout_layer") layer_calls.push_back(call);
+    if (call["call"] == TraceName(F::kCheckoutLayer)) layer_calls.push_back(call);
   }
   if (layer_calls.size() != 1) {
     failures.push_back(where + "declared the input " + std::to_string(layer_calls.size()) + " times instead of once");
@@ -132,9 +141,9 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   const Json* conversion = nullptr;
   const Json* layer_checkout = nullptr;
   for (const Json& call : calls) {
-    if (call["call"] == "copy") copies.push_back(call);
-    if (call["call"] == "AEGP_ConvertCompToLayerTime" && conversion == nullptr) conversion = &call;
-    if (call["call"] == "checkout_param" && call["index"] == layer_index && layer_checkout == nullptr) layer_checkout = &call;
+    if (call["call"] == TraceName(F::kCopy)) copies.push_back(call);
+    if (call["call"] == TraceName(F::kConvertCompToLayerTime) && conversion == nullptr) conversion = &call;
+    if (call["call"] == TraceName(F::kCheckoutParam) && call["index"] == layer_index && layer_checkout == nullptr) layer_checkout = &call;
   }
   run.copies = static_cast<int>(copies.size());
   if (run.render != PF_Err_NONE) return;

@@ -34,21 +34,23 @@ std::string Hex(long long value) {
 
 std::vector<Json> CallsOfLast(const Host& host) { return host.trace().CallsOfLastCommand(); }
 
-// Position of the first call named `name` at or after `from`, or -1.
-int Find(const std::vector<Json>& calls, const std::string& name, int from = 0) {
+using F = HostFunctionId;
+
+// Position of the first call of `function` at or after `from`, or -1.
+int Find(const std::vector<Json>& calls, F function, int from = 0) {
   for (int i = std::max(from, 0); i < static_cast<int>(calls.size()); ++i) {
-    if (calls[i]["call"] == name) return i;
+    if (calls[i]["call"] == TraceName(function)) return i;
   }
   return -1;
 }
 
-// Whether `names` occur in this order among the calls (other calls may come between).
-bool InOrder(const std::vector<Json>& calls, const std::vector<std::string>& names, std::string* missing) {
+// Whether `functions` are called in this order (other calls may come between).
+bool InOrder(const std::vector<Json>& calls, const std::vector<F>& functions, std::string* missing) {
   int at = 0;
-  for (const std::string& name : names) {
-    at = Find(calls, name, at);
+  for (F function : functions) {
+    at = Find(calls, function, at);
     if (at < 0) {
-      *missing = name;
+      *missing = TraceName(function);
       return false;
     }
     ++at;
@@ -59,7 +61,7 @@ bool InOrder(const std::vector<Json>& calls, const std::vector<std::string>& nam
 std::string CallList(const std::vector<Json>& calls) {
   std::string text;
   for (const Json& call : calls) {
-    if (call["call"] == "AcquireSuite" || call["call"] == "ReleaseSuite") continue;
+    if (call["call"] == TraceName(F::kAcquireSuite) || call["call"] == TraceName(F::kReleaseSuite)) continue;
     text += (text.empty() ? "" : ", ") + call["call"].get<std::string>();
   }
   return text.empty() ? "no call" : text;
@@ -90,16 +92,16 @@ void CheckGlobalSetup(CheckContext& ctx, Session& session) {
              " plus " + Hex(kOutFlags2) + " were expected");
   }
   std::string missing;
-  if (!InOrder(calls, {"host_new_handle", "host_lock_handle", "AEGP_RegisterWithAEGP", "host_unlock_handle"},
+  if (!InOrder(calls, {F::kNewHandle, F::kLockHandle, F::kRegisterWithAEGP, F::kUnlockHandle},
                &missing)) {
     ctx.Fail("GlobalSetup did not allocate, lock, register into and unlock its global handle in that order (" +
              missing + " missing or out of order; calls: " + CallList(calls) + ")");
   }
-  const int alloc = Find(calls, "host_new_handle");
+  const int alloc = Find(calls, F::kNewHandle);
   if (alloc >= 0 && calls[alloc]["size"] != 4) {
     ctx.Fail("GlobalSetup allocated a global handle of " + calls[alloc]["size"].dump() + " bytes instead of 4");
   }
-  const int reg = Find(calls, "AEGP_RegisterWithAEGP");
+  const int reg = Find(calls, F::kRegisterWithAEGP);
   if (reg >= 0 && (calls[reg]["plugin_name"] != "Error!" || !calls[reg]["global_refcon"].is_null())) {
     ctx.Fail("GlobalSetup registered as " + calls[reg]["plugin_name"].dump() + " with refcon " +
              calls[reg]["global_refcon"].dump() + " instead of \"Error!\" with a null refcon");
@@ -143,7 +145,7 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
     }
   }
   for (const Json& call : CallsOfLast(host)) {
-    if (call["call"] == "add_param" && call["index"] != -1) {
+    if (call["call"] == TraceName(F::kAddParam) && call["index"] != -1) {
       ctx.Fail("ParamsSetup added a parameter at index " + call["index"].dump() + " instead of appending (-1)");
     }
   }
@@ -184,7 +186,7 @@ void CheckUpdateParamsUI(CheckContext& ctx, Session& session) {
     const std::vector<Json> calls = CallsOfLast(host);
     int flag_calls = 0;
     for (const Json& call : calls) {
-      if (call["call"] != "AEGP_SetDynamicStreamFlag") continue;
+      if (call["call"] != TraceName(F::kSetDynamicStreamFlag)) continue;
       ++flag_calls;
       if (call["undoable"] != 0) ctx.Fail(what + " made a visibility change undoable");
       if (call["flag"] != AEGP_DynStreamFlag_HIDDEN) {
@@ -194,7 +196,7 @@ void CheckUpdateParamsUI(CheckContext& ctx, Session& session) {
     if (known ? flag_calls != 2 : flag_calls != 0) {
       ctx.Fail(what + " changed stream flags " + std::to_string(flag_calls) + " times");
     }
-    if (Find(calls, "AEGP_GetNewEffectForEffect") < 0) ctx.Fail(what + " never asked for its effect reference");
+    if (Find(calls, F::kGetNewEffectForEffect) < 0) ctx.Fail(what + " never asked for its effect reference");
     if ((session.out_data().out_flags & PF_OutFlag_REFRESH_UI) == 0) {
       ctx.Fail(what + " did not ask the host to refresh the controls");
     }
