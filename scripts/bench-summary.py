@@ -51,30 +51,31 @@ def frames_counted(path):
     sys.exit("bench-summary: no command line in " + path)
 
 
+def module_per_frame(path):
+    """(frames, own code, runtime routines it calls) of the module, per frame."""
+    frames = frames_counted(path)
+    own, runtime = callgrind_objects.module_cost(path, "TovaneParvolith.so")
+    if own == 0:
+        sys.exit("bench-summary: no instructions of TovaneParvolith.so in " + path)
+    return frames, own // frames, runtime // frames
+
+
 print("Module instructions per frame (callgrind on tovane-bench-frames: blank layers, tracing off, collection\n"
       "inside the frame loop only; the module's own code and the C and C++ runtime routines it calls are the\n"
       "figure to keep, the same at every size; the rest, the host's copy of the pixels included, is for information):")
 for size in ("640x360", "1920x1080", "3840x2160"):
     path = os.path.join(run, "callgrind.%s.out" % size)
-    frames = frames_counted(path)
+    frames, own, runtime = module_per_frame(path)
     by_object, _ = callgrind_objects.parse(path)
-    own, runtime = callgrind_objects.module_cost(path, "TovaneParvolith.so")
-    if own == 0:
-        sys.exit("bench-summary: no instructions of TovaneParvolith.so in callgrind.%s.out" % size)
-    total = sum(by_object.values())
+    rest = sum(by_object.values()) // frames - own - runtime
     calls = "?"
     for line in open(os.path.join(run, "frames.%s.txt" % size)):
         if line.startswith("host calls per frame"):
             calls = line.split()[-1]
     print("  %-9s module %6d (own code %d, runtime routines it calls %d); everything else %10d (%s host calls)"
-          % (size, (own + runtime) // frames, own // frames, runtime // frames, (total - own - runtime) // frames, calls))
-clang_path = os.path.join(run, "callgrind.clang.1920x1080.out")
-own, runtime = callgrind_objects.module_cost(clang_path, "TovaneParvolith.so")
-if own == 0:
-    sys.exit("bench-summary: no instructions of the clang-built module in " + clang_path)
-frames = frames_counted(clang_path)
-print("  1920x1080 built by clang: module %d (own code %d, runtime routines it calls %d)"
-      % ((own + runtime) // frames, own // frames, runtime // frames))
+          % (size, own + runtime, own, runtime, rest, calls))
+_, own, runtime = module_per_frame(os.path.join(run, "callgrind.clang.1920x1080.out"))
+print("  1920x1080 built by clang: module %d (own code %d, runtime routines it calls %d)" % (own + runtime, own, runtime))
 print()
 
 print("Same-size 1920x1080 copy against memcpy of the same bytes, timed side by side (median of each):")

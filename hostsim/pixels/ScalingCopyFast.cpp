@@ -369,19 +369,13 @@ __attribute__((target("avx2"), flatten)) void CopyAtDepthAvx2(const PF_EffectWor
 }  // namespace
 
 bool ScaledCopyFastRuns(InstructionSet set) {
-  switch (set) {
-    case InstructionSet::kBaseline: return true;
-    case InstructionSet::kAvx2:
+  if (set == InstructionSet::kBaseline) return true;
 #if defined(TOVANE_COPY_HAS_AVX2)
-    {
-      static const bool has_avx2 = __builtin_cpu_supports("avx2");
-      return has_avx2;
-    }
+  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  return has_avx2;
 #else
-      return false;
-#endif
-  }
   return false;
+#endif
 }
 
 bool ScaledCopyFast(const PF_EffectWorld& src, PF_EffectWorld& dst, const ScaledCopyGeometry& g,
