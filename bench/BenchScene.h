@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Session.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 
 namespace bench {
 

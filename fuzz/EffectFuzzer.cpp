@@ -24,7 +24,7 @@
 #include "FrameCheck.h"
 #include "HostFunctions.h"
 #include "Session.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 #include "pixels/PixelSource.h"
 
 namespace {
@@ -267,7 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::string> problems;
         if (!faults_armed) {
           hostsim::validate::FrameExpectation expected;
-          if (host.settings().controls[controls::kLayer] == 99) expected.render = PF_Err_INVALID_INDEX;
+          if (host.settings().controls[controls::kLayer].At(0.0, false) == 99) expected.render = PF_Err_INVALID_INDEX;
           hostsim::validate::RenderAndCheckFrame(session, now, "frame at " + std::to_string(now), problems, expected);
         } else {
           PF_PreRenderOutput output;

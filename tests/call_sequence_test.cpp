@@ -149,21 +149,13 @@ TEST_F(CallSequenceTest, GlobalSetdownDisposesOfTheGlobalHandleOnlyWhenThereIsOn
 TEST_F(CallSequenceTest, ParamsSetupAddsTheFiveControlsInOrder) {
   ASSERT_EQ(session_.GlobalSetup(), PF_Err_NONE);
   ASSERT_EQ(session_.ParamsSetup(), PF_Err_NONE);
-  const struct {
-    const char* name;
-    A_long type;
-  } controls[] = {{"Mode", PF_Param_POPUP},
-                  {"Layer", PF_Param_LAYER},
-                  {"Time Type", PF_Param_POPUP},
-                  {"Time(%)", PF_Param_FIX_SLIDER},
-                  {"Time(sec)", PF_Param_FLOAT_SLIDER}};
   std::vector<Step> expected;
   A_long id = 1;
-  for (const auto& control : controls) {
-    expected.push_back({"ansi.strcpy", {{"src", control.name}}});
+  for (const hostsim::controls::SceneControl& control : hostsim::controls::kSceneControls) {
+    expected.push_back({"ansi.strcpy", {{"src", control.control}}});
     expected.push_back({"add_param",
                         {{"index", -1},
-                         {"name", control.name},
+                         {"name", control.control},
                          {"param_type", control.type},
                          {"id", id++},
                          {"flags", PF_ParamFlag_START_COLLAPSED}}});
@@ -183,12 +175,16 @@ TEST_F(CallSequenceTest, TheVisibilityUpdateShowsOneSliderAndHidesTheOtherWithou
                               {{"index", index}, {"flag", AEGP_DynStreamFlag_HIDDEN}, {"undoable", 0}, {"set", hide}}},
                              {"AEGP_DisposeStream"}};
   };
+  using hostsim::controls::kPercent;
+  using hostsim::controls::kSecond;
+  const A_long percent = host_.DeclaredIndex(hostsim::controls::kTimePercent);
+  const A_long seconds = host_.DeclaredIndex(hostsim::controls::kTimeSec);
   const struct {
     A_long time_type;
     std::vector<std::vector<Step>> changes;
   } cases[] = {
-      {1, {change(4, 0), change(5, 1)}},
-      {2, {change(4, 1), change(5, 0)}},
+      {kPercent, {change(percent, 0), change(seconds, 1)}},
+      {kSecond, {change(percent, 1), change(seconds, 0)}},
       {0, {}},
       {3, {}},
   };

@@ -21,7 +21,8 @@ using tovane_test::EffectTest;
 using tovane_test::HoldsOnlyHostKeptHandles;
 using tovane_test::NoMisuse;
 
-enum { kPercent = 1, kSecond = 2 };
+using hostsim::controls::kPercent;
+using hostsim::controls::kSecond;
 
 class HostAnswersTest : public EffectTest {
  protected:
@@ -72,15 +73,26 @@ TEST_F(HostAnswersTest, AZeroSizedFrameWithPixelMemoryPassesTheInputThroughAndIs
   }
 }
 
+// A real host would crash on a null world handed to the copy; the
+// substitute host notes it as a misuse. Each world alone, with a layer
+// chosen and without (the pass-through copies the input).
 TEST_F(HostAnswersTest, SuccessWithNoWorldIsReportedAndNothingIsCopied) {
-  host_.faults().Answer(HostAnswer::kNullWorldOnSuccess);
-  FrameResult frame = session_.RenderFrame(0);
-  EXPECT_EQ(frame.pre_render, PF_Err_NONE);
-  EXPECT_EQ(frame.render, PF_Err_BAD_CALLBACK_PARAM);
-  EXPECT_EQ(Count(CallsOfLastCommand(), "copy"), 0);
-  EXPECT_EQ(Count(CallsOfLastCommand(), "AEGP_GetEffectLayer"), 0) << "no AEGP object is created";
-  EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.holdings()));
-  EXPECT_TRUE(NoMisuse(host_));
+  for (HostAnswer answer : {HostAnswer::kNullInputWorldOnSuccess, HostAnswer::kNullOutputWorldOnSuccess}) {
+    for (A_long chosen : {2, 0}) {
+      SCOPED_TRACE("answer " + std::to_string(static_cast<unsigned>(answer)) + ", layer " + std::to_string(chosen));
+      host_.faults().Clear();
+      host_.faults().Answer(answer);
+      host_.settings().controls[hostsim::controls::kLayer] = chosen;
+      FrameResult frame = session_.RenderFrame(0);
+      EXPECT_EQ(frame.pre_render, PF_Err_NONE);
+      EXPECT_EQ(frame.render, PF_Err_BAD_CALLBACK_PARAM);
+      EXPECT_EQ(Count(CallsOfLastCommand(), "copy"), 0);
+      EXPECT_EQ(Count(CallsOfLastCommand(), "AEGP_GetEffectLayer"), 0) << "no AEGP object is created";
+      EXPECT_TRUE(HoldsOnlyHostKeptHandles(host_.holdings()));
+      EXPECT_TRUE(NoMisuse(host_));
+      host_.ClearErrors();
+    }
+  }
 }
 
 // With no frame at that time the input passes through first; a refused

@@ -22,8 +22,12 @@ using tovane_test::HoldsNothing;
 using tovane_test::HoldsOnlyHostKeptHandles;
 using tovane_test::NoMisuse;
 
-enum { kCenter = 1, kWhole = 2, kNoMargin = 3, kFitToLayer = 4 };
-enum { kPercent = 1, kSecond = 2 };
+using controls::kCenter;
+using controls::kFitToLayer;
+using controls::kNoMargin;
+using controls::kPercent;
+using controls::kSecond;
+using controls::kWhole;
 
 ordered_json Rect(A_long left, A_long top, A_long right, A_long bottom) {
   return ordered_json::array({left, top, right, bottom});

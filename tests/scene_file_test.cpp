@@ -63,24 +63,23 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   EXPECT_EQ(s.composition.layers[2].name, "Layer 9");
   EXPECT_EQ(s.composition.layers[2].frame_rate, 30.0);
   EXPECT_EQ(s.effect.on_layer, 1);
-  EXPECT_EQ(s.effect.controls.at(controls::kMode), 3);
-  EXPECT_EQ(s.effect.controls.at(controls::kLayer), 7);
-  EXPECT_EQ(s.effect.controls.at(controls::kTimeType), 2);
-  EXPECT_EQ(s.effect.controls.at(controls::kTimePercent), 37.5);
-  EXPECT_EQ(s.effect.controls.at(controls::kTimeSec), 1.5);
+  const auto constant = [&](const char* control) {
+    const AnimatedValue& value = s.effect.controls.at(control);
+    EXPECT_TRUE(value.IsConstant()) << control;
+    return value.At(0, true);
+  };
+  EXPECT_EQ(constant(controls::kMode), 3);
+  EXPECT_EQ(constant(controls::kLayer), 7);
+  EXPECT_EQ(constant(controls::kTimeType), 2);
+  EXPECT_EQ(constant(controls::kTimePercent), 37.5);
+  EXPECT_EQ(constant(controls::kTimeSec), 1.5);
   ASSERT_EQ(s.render.times.size(), 3u);
   EXPECT_EQ(s.render.times[1].value, 75);
   EXPECT_EQ(s.render.times[2].value, 7);
   EXPECT_EQ(s.render.depth, BitDepth::k16);
   EXPECT_EQ(s.render.downsample_y.den, 3u);
 
-  // Raw popup values outside the controls pass, so they can be tried.
-  Json raw = ValidScene();
-  raw["effect"]["mode"] = 7;
-  raw["effect"]["time_type"] = -1;
-  const Scene r = ParseScene(raw.dump());
-  EXPECT_EQ(r.effect.controls.at(controls::kMode), 7);
-  EXPECT_EQ(ModeName(r.effect.controls.at(controls::kMode)), "7");
+  EXPECT_EQ(ModeName(7), "7");
   EXPECT_EQ(TimeTypeName(2), "Second");
 
   // A 29.97 composition without a time scale ticks in 1/30000 s.
@@ -123,7 +122,27 @@ TEST(SceneFile, MalformedFieldsAreNamed) {
       {"/effect/time_type", 2.5, "effect.time_type: expected one of \"Percent\", \"Second\""},
       {"/effect/layer", -1, "effect.layer: expected a layer id, or 0 for none"},
       {"/effect/time_sec", "soon", "effect.time_sec: expected a number"},
-      {"/effect/time_percent", 1e6, "effect.time_percent: expected a number within +-32767"},
+      {"/effect/time_percent", 1e6, "effect.time_percent: expected a number from 0 to 100, got 1000000"},
+      {"/effect/time_percent", -0.5, "effect.time_percent: expected a number from 0 to 100, got -0.5"},
+      {"/effect/time_sec", 1000000.5, "effect.time_sec: expected a number from 0 to 1e+06"},
+      {"/effect/mode", 7, "effect.mode: expected one of \"Center\", \"Whole\", \"No Margin\", \"Fit to Layer\" "
+                          "or an entry number from 1 to 4, got 7"},
+      {"/effect/time_type", 0, "effect.time_type: expected one of \"Percent\", \"Second\" or an entry number"},
+      {"/effect/time_percent", Json::array(), "effect.time_percent: expected a value, or a non-empty array"},
+      {"/effect/time_percent", Json::parse(R"([{"time": 0, "value": 50}, {"time": 1, "value": -5}])"),
+       "effect.time_percent[1].value: expected a number from 0 to 100, got -5"},
+      {"/effect/time_percent", Json::parse(R"([{"time": 1, "value": 5}, {"time": 1, "value": 6}])"),
+       "effect.time_percent[1].time: expected a time later than the keyframe before it"},
+      {"/effect/mode", Json::parse(R"([{"time": 0, "value": "Whole", "ease": 1}])"),
+       "effect.mode[0].ease: unknown field"},
+      {"/effect/layer", Json::parse(R"([{"time": 0, "value": 7}, {"time": 2, "value": 8}])"),
+       "effect.layer[1].value: no layer has id 8"},
+      {"/effect/time_sec", Json::parse(R"([{"value": 1}])"), "effect.time_sec[0].time: missing"},
+      {"/effect/time_sec", Json::parse(R"([{"time": 0, "value": 1, "hold": 1}])"),
+       "effect.time_sec[0].hold: expected true or false"},
+      {"/render/times", Json::parse(R"({"from": 0})"), "render.times.count: missing"},
+      {"/render/times", Json::parse(R"({"from": 0, "count": 0})"), "render.times.count: expected a number of frames"},
+      {"/render/times", Json::parse(R"({"start": 0, "count": 3})"), "render.times.start: unknown field"},
       {"/render/times", Json::array(), "render.times: expected a non-empty array"},
       {"/render/times/1", "later", "render.times[1]: expected seconds"},
       {"/render/depth", 24, "render.depth: expected 8, 16 or 32"},
@@ -273,6 +292,47 @@ TEST(SceneFile, FilesNameThemselvesInErrors) {
   } catch (const SceneError& e) {
     EXPECT_EQ(std::string(e.what()).rfind("/nonexistent/scene.json: ", 0), 0u) << e.what();
   }
+}
+
+
+// Keyframes: sliders move linearly between keys unless a key holds, popups
+// and layers hold; before the first key and after the last the end values
+// stay. Read from a scene file as a user writes them.
+TEST(SceneFile, KeyframesGiveEachControlItsValueOverTime) {
+  Json scene = ValidScene();
+  scene["effect"]["time_percent"] = Json::parse(
+      R"([{"time": 1, "value": 0}, {"time": 3, "value": 100}, {"time": 4, "value": 40, "hold": true},
+          {"time": 5, "value": 80}])");
+  scene["effect"]["mode"] = Json::parse(R"([{"time": 0, "value": "Center"}, {"time": 2, "value": "Whole"}])");
+  scene["effect"]["layer"] = Json::parse(R"([{"time": {"value": 30, "scale": 30}, "value": 9}, {"time": 1.5, "value": 0}])");
+  const Scene s = ParseScene(scene.dump());
+  const AnimatedValue& percent = s.effect.controls.at(controls::kTimePercent);
+  EXPECT_EQ(percent.At(0.0, true), 0.0);    // before the first key
+  EXPECT_EQ(percent.At(2.0, true), 50.0);   // halfway from 0 to 100
+  EXPECT_EQ(percent.At(3.5, true), 70.0);   // from 100 towards 40
+  EXPECT_EQ(percent.At(4.99, true), 40.0);  // a hold key keeps its value ...
+  EXPECT_EQ(percent.At(5.0, true), 80.0);   // ... until the next key
+  EXPECT_EQ(percent.At(60.0, true), 80.0);  // after the last key
+  const AnimatedValue& mode = s.effect.controls.at(controls::kMode);
+  EXPECT_EQ(mode.At(1.99, false), controls::kCenter);
+  EXPECT_EQ(mode.At(2.0, false), controls::kWhole);
+  const AnimatedValue& layer = s.effect.controls.at(controls::kLayer);
+  EXPECT_EQ(layer.At(0.5, false), 9);
+  EXPECT_EQ(layer.At(1.25, false), 9);
+  EXPECT_EQ(layer.At(1.5, false), 0);
+}
+
+// Consecutive frames from a time: one composition frame apart, in ticks of
+// the composition's scale (a 29.97 composition steps 1001 of 30000).
+TEST(SceneFile, RenderTimesCanBeAStretchOfFrames) {
+  Json scene = ValidScene();
+  scene["composition"] = Json::parse(R"({"width": 1920, "height": 1080, "frame_rate": 29.97})");
+  scene["render"]["times"] = Json::parse(R"({"from": 1, "count": 4})");
+  const Scene s = ParseScene(scene.dump());
+  ASSERT_EQ(s.render.times.size(), 4u);
+  EXPECT_EQ(s.render.times[0].value, 30000);
+  EXPECT_EQ(s.render.times[3].value, 30000 + 3 * 1001);
+  EXPECT_EQ(s.render.times[3].scale, 30000u);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "FileAccess.h"
 #include "RenderRun.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 #include "pixels/ImageIO.h"
 #include "pixels/PixelSource.h"
 #include "pixels/TextDraw.h"

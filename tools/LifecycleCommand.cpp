@@ -8,7 +8,7 @@
 #include "Commands.h"
 #include "FileAccess.h"
 #include "Session.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "MemoryBudget.h"
 #include "Module.h"
 #include "Session.h"
-#include "pixels/SceneFile.h"
+#include "SceneFile.h"
 
 namespace render {
 

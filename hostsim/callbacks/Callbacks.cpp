@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "Callbacks.h"
-#include "Host.h"
+#include "HostState.h"
 #include "HostCall.h"
 #include "pixels/ScalingCopy.h"
 
@@ -24,7 +24,7 @@ nlohmann::ordered_json RectJson(const PF_LRect* rect) {
 // ---- Interaction callbacks
 
 PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
-  return HostCall<A_Err>(HostFunctionId::kAddParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kAddParam, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     entry["index"] = index;
     if (def != nullptr) {
       entry["name"] = std::string(def->name, strnlen(def->name, sizeof(def->name)));
@@ -37,7 +37,7 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
       host.Misuse(entry, "null parameter definition");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    std::vector<PF_ParamDef>& declared = host.mutable_declared_params();
+    std::vector<PF_ParamDef>& declared = host.effect.declared_params;
     if (index == -1 || index == static_cast<PF_ParamIndex>(declared.size()) + 1) {
       declared.push_back(*def);
     } else {
@@ -49,7 +49,7 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
 
 PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                      A_u_long time_scale, PF_ParamDef* param) {
-  return HostCall<A_Err>(HostFunctionId::kCheckoutParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckoutParam, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     entry["index"] = index;
     entry["time"] = what_time;
     entry["time_step"] = time_step;
@@ -59,34 +59,30 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
       host.Misuse(entry, "null parameter record");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (index < 1 || static_cast<std::size_t>(index) > host.declared_params().size()) return PF_Err_INVALID_INDEX;
+    if (index < 1 || static_cast<std::size_t>(index) > host.effect.declared_params.size()) return PF_Err_INVALID_INDEX;
     if (time_scale == 0) {
       host.Misuse(entry, "time scale 0");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (host.checked_out_params().count(param) != 0) {
+    if (host.command.checked_out_params.count(param) != 0) {
       host.Misuse(entry, "parameter record already holds a checkout");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
 
-    Host::CheckedOutParam checkout;
+    CheckedOutParam checkout;
     checkout.index = index;
-    host.WriteParamValue(index, param);
+    // The value the scene gives the parameter at the time asked, in the
+    // effect layer's time at the scale the effect passed.
+    const double comp_seconds = host.CompSecondsOfLayerTime(what_time, time_scale);
+    host.WriteParamValue(index, comp_seconds, param);
     if (param->param_type == PF_Param_LAYER) {
       entry["layer"] = nullptr;
       entry["frame"] = nullptr;
-      const A_long chosen_id = static_cast<A_long>(host.ControlValue(host.DeclaredName(index)).value_or(0));
+      const A_long chosen_id =
+          static_cast<A_long>(host.ControlValueAt(host.DeclaredName(index), comp_seconds).value_or(0));
       const LayerModel* chosen = chosen_id != 0 ? host.FindLayerById(chosen_id) : nullptr;
       if (chosen != nullptr) {
         entry["layer"] = chosen_id;
-        // Effect-layer time to composition time: the effect layer's own time 0
-        // sits at its start in the composition.
-        const LayerModel* effect_layer = host.FindLayerById(host.settings().on_layer);
-        const double effect_start =
-            effect_layer != nullptr && effect_layer->start.scale != 0
-                ? static_cast<double>(effect_layer->start.value) / effect_layer->start.scale
-                : 0.0;
-        const double comp_seconds = static_cast<double>(what_time) / time_scale + effect_start;
         A_long frame_index = 0;
         try {
           checkout.frame = host.RenderLayerFrame(*chosen, comp_seconds, &frame_index);
@@ -99,8 +95,8 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
         if (checkout.frame) {
           entry["frame"] = frame_index;
           param->u.ld = checkout.frame->world();
-          if (host.faults().Answers(HostAnswer::kZeroHeightFrameWithPixels)) param->u.ld.height = 0;
-          if (host.faults().Answers(HostAnswer::kZeroWidthFrameWithPixels)) param->u.ld.width = 0;
+          if (host.faults.Answers(HostAnswer::kZeroHeightFrameWithPixels)) param->u.ld.height = 0;
+          if (host.faults.Answers(HostAnswer::kZeroWidthFrameWithPixels)) param->u.ld.width = 0;
         }
       }
     } else {
@@ -111,19 +107,19 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
         default: break;
       }
     }
-    host.checked_out_params().emplace(param, std::move(checkout));
+    host.command.checked_out_params.emplace(param, std::move(checkout));
     return PF_Err_NONE;
   });
 }
 
 PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
-  return HostCall<A_Err>(HostFunctionId::kCheckinParam, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCheckinParam, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (!host.CheckEffectRef(effect_ref, entry)) return PF_Err_BAD_CALLBACK_PARAM;
     if (param == nullptr) {
       host.Misuse(entry, "null parameter record");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    auto& checked_out = host.checked_out_params();
+    auto& checked_out = host.command.checked_out_params;
     auto found = checked_out.find(param);
     if (found == checked_out.end() && param->param_type == PF_Param_LAYER && param->u.ld.data != nullptr) {
       // A copy of the record: recognise it by the pixels it carries.
@@ -147,7 +143,7 @@ PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
 // ---- Utility callbacks
 
 PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_LRect* src_r, PF_LRect* dst_r) {
-  return HostCall<A_Err>(HostFunctionId::kCopy, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kCopy, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["src_rect"] = RectJson(src_r);
     if (entry.tracing()) entry["dst_rect"] = RectJson(dst_r);
     if (entry.tracing() && src != nullptr) entry["src_size"] = nlohmann::ordered_json::array({src->width, src->height});
@@ -170,8 +166,8 @@ PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_
 // Both work with no command running too, when there is no host to trace
 // them, so they run outside HostCall; they can neither fail nor be refused.
 A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
-  Host* host = CurrentHost();
-  TraceEntry entry(host != nullptr && host->trace().enabled(), Describe(HostFunctionId::kSprintf).name);
+  HostState* host = CurrentHost();
+  TraceEntry entry(host != nullptr && host->trace.enabled(), Describe(HostFunctionId::kSprintf).name);
   if (entry.tracing()) entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
   A_long result = 0;
   if (buffer == nullptr || format == nullptr) {
@@ -180,7 +176,7 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   } else {
     std::va_list args;
     va_start(args, format);
-    const bool unbounded = host != nullptr && host->faults().Answers(HostAnswer::kUnboundedSprintf);
+    const bool unbounded = host != nullptr && host->faults.Answers(HostAnswer::kUnboundedSprintf);
     result = unbounded ? std::vsprintf(buffer, format, args)
                        : std::vsnprintf(buffer, PF_MAX_EFFECT_MSG_LEN + 1, format, args);
     va_end(args);
@@ -196,8 +192,8 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
 // Copies a parameter name; the destination is a name field of
 // PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
 A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
-  Host* host = CurrentHost();
-  TraceEntry entry(host != nullptr && host->trace().enabled(), Describe(HostFunctionId::kStrcpy).name);
+  HostState* host = CurrentHost();
+  TraceEntry entry(host != nullptr && host->trace.enabled(), Describe(HostFunctionId::kStrcpy).name);
   if (dest == nullptr || src == nullptr) {
     if (host != nullptr) {
       host->Misuse(entry, "null destination or source");

@@ -22,16 +22,18 @@ enum class HostAnswer : unsigned {
   kMaxResultRectWider = 1u << 0,
   // checkout_param of a layer: a frame of height 0 whose pixel memory is lent.
   kZeroHeightFrameWithPixels = 1u << 1,
-  // checkout_layer_pixels and checkout_output: success with no world.
-  kNullWorldOnSuccess = 1u << 2,
+  // checkout_layer_pixels: success with no world.
+  kNullInputWorldOnSuccess = 1u << 2,
   // ansi.sprintf: the whole text, as C's sprintf writes it, with no cut at
   // the size of return_msg.
   kUnboundedSprintf = 1u << 3,
   // checkout_param of a layer: a frame of width 0 whose pixel memory is lent.
   kZeroWidthFrameWithPixels = 1u << 4,
+  // checkout_output: success with no world.
+  kNullOutputWorldOnSuccess = 1u << 5,
 };
 // How many HostAnswer bits there are, for code that picks one by number.
-constexpr unsigned kHostAnswerCount = 5;
+constexpr unsigned kHostAnswerCount = 6;
 
 class FaultPlan {
  public:

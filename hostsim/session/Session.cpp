@@ -29,8 +29,10 @@ PF_Err Session::UpdateParamsUI() {
   const std::size_t count = 1 + host_.declared_params().size();
   std::vector<PF_ParamDef> values(count);
   std::vector<PF_ParamDef*> params(count);
+  // The command is sent at time 0; the values are the scene's then.
+  const double comp_seconds = host_.state().CompSecondsOfLayerTime(0, host_.composition().time_scale);
   for (std::size_t i = 0; i < count; ++i) {
-    values[i] = host_.ParamValue(static_cast<PF_ParamIndex>(i));
+    values[i] = host_.ParamValue(static_cast<PF_ParamIndex>(i), comp_seconds);
     params[i] = &values[i];
   }
   return Send(PF_Cmd_UPDATE_PARAMS_UI, 0, params.data(), nullptr);
@@ -61,7 +63,11 @@ PF_Err Session::SmartPreRender(A_long current_time, PF_PreRenderOutput* output) 
   std::memset(&input, 0, sizeof(input));
   input.output_request = output_request();
   input.bitdepth = static_cast<A_short>(host_.bit_depth());
-  PF_PreRenderExtra extra{&input, output, host_.pre_render_callbacks()};
+  PF_PreRenderExtra extra;
+  std::memset(&extra, 0, sizeof(extra));
+  extra.input = &input;
+  extra.output = output;
+  extra.cb = host_.pre_render_callbacks();
   return Send(PF_Cmd_SMART_PRE_RENDER, current_time, nullptr, &extra);
 }
 
@@ -72,7 +78,10 @@ PF_Err Session::SmartRender(A_long current_time, PF_Handle pre_render_data, cons
   input.output_request = output_request();
   input.bitdepth = static_cast<A_short>(host_.bit_depth());
   input.pre_render_data = pre_render_data;
-  PF_SmartRenderExtra extra{&input, host_.smart_render_callbacks()};
+  PF_SmartRenderExtra extra;
+  std::memset(&extra, 0, sizeof(extra));
+  extra.input = &input;
+  extra.cb = host_.smart_render_callbacks();
   return Send(PF_Cmd_SMART_RENDER, current_time, nullptr, &extra);
 }
 

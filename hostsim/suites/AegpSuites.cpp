@@ -3,8 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
-#include "Host.h"
+#include "HostState.h"
 #include "HostCall.h"
 #include "SuiteTables.h"
 
@@ -14,22 +15,27 @@ namespace {
 
 nlohmann::ordered_json TimeJson(const A_Time& time) { return nlohmann::ordered_json{{"value", time.value}, {"scale", time.scale}}; }
 
-// a - b, expressed over a's scale.
-A_Time Minus(const A_Time& a, const A_Time& b) {
+// a - b, expressed over a's scale; nullopt when that does not fit the
+// host's 32-bit time value (it would wrap, and name another time).
+std::optional<A_Time> Minus(const A_Time& a, const A_Time& b) {
   const double b_in_a_scale = b.scale == 0 ? 0.0 : static_cast<double>(b.value) * a.scale / b.scale;
-  return A_Time{static_cast<A_long>(a.value - std::llround(b_in_a_scale)), a.scale};
+  const double difference = static_cast<double>(a.value) - std::round(b_in_a_scale);
+  if (!(difference >= -2147483648.0 && difference <= 2147483647.0)) return std::nullopt;
+  return A_Time{static_cast<A_long>(difference), a.scale};
 }
+
+constexpr const char* kTimeOutOfRange = "the time does not fit the host's 32-bit time value";
 
 // Checks a plug-in id that comes back; unknown ids are a misuse.
 template <typename Entry>
-bool CheckPluginId(Host& host, AEGP_PluginID id, Entry& entry) {
+bool CheckPluginId(HostState& host, AEGP_PluginID id, Entry& entry) {
   entry["plugin_id"] = id;
   if (host.KnowsPluginId(id)) return true;
   host.Misuse(entry, "unknown plug-in id");
   return false;
 }
 
-nlohmann::ordered_json LayerJson(Host& host, AEGP_LayerH layer) {
+nlohmann::ordered_json LayerJson(HostState& host, AEGP_LayerH layer) {
   const LayerModel* model = host.FindLayer(layer);
   return model != nullptr ? nlohmann::ordered_json(model->id) : nlohmann::ordered_json();
 }
@@ -40,7 +46,7 @@ nlohmann::ordered_json IdOrNull(int id) { return id == 0 ? nlohmann::ordered_jso
 // ---- "AEGP Utility Suite" 7
 
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
-  return HostCall<A_Err>(HostFunctionId::kRegisterWithAEGP, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kRegisterWithAEGP, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["global_refcon"] = global_refcon == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json("non-null");
     if (entry.tracing()) entry["plugin_name"] = plugin_name != nullptr ? nlohmann::ordered_json(plugin_name) : nlohmann::ordered_json();
     if (plugin_id == nullptr) {
@@ -56,7 +62,7 @@ A_Err RegisterWithAEGP(AEGP_GlobalRefcon global_refcon, const A_char* plugin_nam
 // ---- "AEGP PF Interface Suite" 1
 
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
-  return HostCall<A_Err>(HostFunctionId::kGetEffectLayer, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetEffectLayer, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (!host.CheckEffectRef(effect_ref, entry) || layer == nullptr) {
       if (layer == nullptr) host.Misuse(entry, "null output pointer");
       return PF_Err_BAD_CALLBACK_PARAM;
@@ -70,14 +76,14 @@ A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
 }
 
 A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP_EffectRefH* effect) {
-  return HostCall<A_Err>(HostFunctionId::kGetNewEffectForEffect, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewEffectForEffect, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
     if (!host.CheckEffectRef(effect_ref, entry) || !plugin_ok || effect == nullptr) {
       if (effect == nullptr) host.Misuse(entry, "null output pointer");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    *effect = static_cast<AEGP_EffectRefH>(host.effect_refs().Issue(plugin_id));
-    if (entry.tracing()) entry["effect"] = host.effect_refs().Id(*effect);
+    *effect = static_cast<AEGP_EffectRefH>(host.effect.effect_refs.Issue(plugin_id));
+    if (entry.tracing()) entry["effect"] = host.effect.effect_refs.Id(*effect);
     return PF_Err_NONE;
   });
 }
@@ -85,17 +91,17 @@ A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP
 // ---- "AEGP Effect Suite" 2
 
 A_Err DisposeEffect(AEGP_EffectRefH effect) {
-  return HostCall<A_Err>(HostFunctionId::kDisposeEffect, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
-    if (entry.tracing()) entry["effect"] = IdOrNull(host.effect_refs().Id(effect));
-    if (host.effect_refs().Find(effect) == nullptr) {
+  return HostCall<A_Err>(HostFunctionId::kDisposeEffect, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
+    if (entry.tracing()) entry["effect"] = IdOrNull(host.effect.effect_refs.Id(effect));
+    if (host.effect.effect_refs.Find(effect) == nullptr) {
       host.Misuse(entry, "unknown effect reference");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (host.stream_refs().AnyLive([&](const Host::StreamRecord& stream) { return stream.effect == effect; })) {
+    if (host.effect.stream_refs.AnyLive([&](const StreamRecord& stream) { return stream.effect == effect; })) {
       host.Misuse(entry, "effect reference disposed while a stream made from it is live");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    host.effect_refs().Dispose(effect);
+    host.effect.effect_refs.Dispose(effect);
     return PF_Err_NONE;
   });
 }
@@ -104,44 +110,44 @@ A_Err DisposeEffect(AEGP_EffectRefH effect) {
 
 A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect, PF_ParamIndex index,
                                 AEGP_StreamRefH* stream) {
-  return HostCall<A_Err>(HostFunctionId::kGetNewEffectStreamByIndex, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewEffectStreamByIndex, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
-    const int effect_id = host.effect_refs().Id(effect);
+    const int effect_id = host.effect.effect_refs.Id(effect);
     if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
     entry["index"] = index;
     if (effect_id == 0) host.Misuse(entry, "unknown effect reference");
     if (stream == nullptr) host.Misuse(entry, "null output pointer");
     if (!plugin_ok || effect_id == 0 || stream == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    if (index < 1 || static_cast<std::size_t>(index) > host.declared_params().size()) return PF_Err_INVALID_INDEX;
-    *stream = static_cast<AEGP_StreamRefH>(host.stream_refs().Issue(Host::StreamRecord{index, effect}));
-    if (entry.tracing()) entry["stream"] = host.stream_refs().Id(*stream);
+    if (index < 1 || static_cast<std::size_t>(index) > host.effect.declared_params.size()) return PF_Err_INVALID_INDEX;
+    *stream = static_cast<AEGP_StreamRefH>(host.effect.stream_refs.Issue(StreamRecord{index, effect}));
+    if (entry.tracing()) entry["stream"] = host.effect.stream_refs.Id(*stream);
     return PF_Err_NONE;
   });
 }
 
 A_Err DisposeStream(AEGP_StreamRefH stream) {
-  return HostCall<A_Err>(HostFunctionId::kDisposeStream, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
-    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
-    if (host.stream_refs().Find(stream) == nullptr) {
+  return HostCall<A_Err>(HostFunctionId::kDisposeStream, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.effect.stream_refs.Id(stream));
+    if (host.effect.stream_refs.Find(stream) == nullptr) {
       host.Misuse(entry, "unknown stream reference");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    const auto& values = host.stream_values();
+    const auto& values = host.effect.stream_values;
     if (std::any_of(values.begin(), values.end(), [&](const auto& value) { return value.second.stream == stream; })) {
       host.Misuse(entry, "stream disposed while a value read from it is live");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    host.stream_refs().Dispose(stream);
+    host.effect.stream_refs.Dispose(stream);
     return PF_Err_NONE;
   });
 }
 
 A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LTimeMode time_mode,
                         const A_Time* time, A_Boolean pre_expression, AEGP_StreamValue2* value) {
-  return HostCall<A_Err>(HostFunctionId::kGetNewStreamValue, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetNewStreamValue, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
-    Host::StreamRecord* record = host.stream_refs().Find(stream);
-    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
+    StreamRecord* record = host.effect.stream_refs.Find(stream);
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.effect.stream_refs.Id(stream));
     entry["time_mode"] = time_mode;
     if (entry.tracing()) entry["time"] = time != nullptr ? TimeJson(*time) : nlohmann::ordered_json();
     entry["pre_expression"] = pre_expression;
@@ -150,12 +156,20 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
     if (!plugin_ok || record == nullptr || value == nullptr || time == nullptr) {
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    // Parameter values do not vary over time in the modelled scene.
+    if (time->scale == 0) {
+      host.Misuse(entry, "time scale 0");
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    // The value at the time asked, in the effect layer's or the composition's time.
+    const double comp_seconds = time_mode == AEGP_LTimeMode_CompTime
+                                    ? static_cast<double>(time->value) / time->scale
+                                    : host.CompSecondsOfLayerTime(time->value, time->scale);
     value->streamH = stream;
-    const PF_ParamDef def = host.ParamValue(record->index);
+    const PF_ParamDef def = host.ParamValue(record->index, comp_seconds);
     switch (def.param_type) {
       case PF_Param_LAYER:
-        value->val.layer_id = static_cast<A_long>(host.ControlValue(host.DeclaredName(record->index)).value_or(0));
+        value->val.layer_id = static_cast<A_long>(
+            host.ControlValueAt(host.DeclaredName(record->index), comp_seconds).value_or(0));
         entry["layer_id"] = value->val.layer_id;
         break;
       case PF_Param_POPUP:
@@ -171,18 +185,18 @@ A_Err GetNewStreamValue(AEGP_PluginID plugin_id, AEGP_StreamRefH stream, AEGP_LT
         entry["one_d"] = value->val.one_d;
         break;
     }
-    host.stream_values()[value] = Host::StreamValueRecord{stream};
+    host.effect.stream_values[value] = StreamValueRecord{stream};
     return PF_Err_NONE;
   });
 }
 
 A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
-  return HostCall<A_Err>(HostFunctionId::kDisposeStreamValue, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kDisposeStreamValue, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (value == nullptr) {
       host.Misuse(entry, "null stream value");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    auto& values = host.stream_values();
+    auto& values = host.effect.stream_values;
     auto found = values.find(value);
     if (found == values.end()) {
       // The record may have been copied since the host filled it: match by stream.
@@ -202,7 +216,7 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
       host.Misuse(entry, "unknown stream value");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(found->second.stream));
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.effect.stream_refs.Id(found->second.stream));
     values.erase(found);
     return PF_Err_NONE;
   });
@@ -212,9 +226,9 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* value) {
 
 A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag, A_Boolean undoable,
                            A_Boolean set) {
-  return HostCall<A_Err>(HostFunctionId::kSetDynamicStreamFlag, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
-    Host::StreamRecord* record = host.stream_refs().Find(stream);
-    if (entry.tracing()) entry["stream"] = IdOrNull(host.stream_refs().Id(stream));
+  return HostCall<A_Err>(HostFunctionId::kSetDynamicStreamFlag, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
+    StreamRecord* record = host.effect.stream_refs.Find(stream);
+    if (entry.tracing()) entry["stream"] = IdOrNull(host.effect.stream_refs.Id(stream));
     if (entry.tracing()) entry["index"] = record != nullptr ? nlohmann::ordered_json(record->index) : nlohmann::ordered_json();
     entry["flag"] = one_flag;
     entry["undoable"] = undoable;
@@ -223,7 +237,7 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
       host.Misuse(entry, "unknown stream reference");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    AEGP_DynStreamFlags& flags = host.mutable_stream_flags()[record->index];
+    AEGP_DynStreamFlags& flags = host.effect.stream_flags[record->index];
     flags = set ? (flags | one_flag) : (flags & ~one_flag);
     return PF_Err_NONE;
   });
@@ -232,11 +246,11 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_flag,
 // ---- "AEGP Comp Suite" 15
 
 A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
-  return HostCall<A_Err>(HostFunctionId::kGetCompFramerate, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetCompFramerate, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
     if (fps == nullptr) host.Misuse(entry, "null output pointer");
     if (!host.IsCompHandle(comp) || fps == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *fps = host.composition().frame_rate;
+    *fps = host.scene.composition.frame_rate;
     entry["fps"] = *fps;
     return PF_Err_NONE;
   });
@@ -246,7 +260,7 @@ A_Err GetCompFramerate(AEGP_CompH comp, A_FpLong* fps) {
 
 // Common checks of a layer handle and an output pointer.
 template <typename Entry>
-const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, Entry& entry) {
+const LayerModel* CheckLayer(HostState& host, AEGP_LayerH layer, const void* out, Entry& entry) {
   const LayerModel* model = host.FindLayer(layer);
   if (entry.tracing()) entry["layer"] = LayerJson(host, layer);
   if (model == nullptr) host.Misuse(entry, "unknown layer handle");
@@ -255,7 +269,7 @@ const LayerModel* CheckLayer(Host& host, AEGP_LayerH layer, const void* out, Ent
 }
 
 A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
-  return HostCall<A_Err>(HostFunctionId::kGetLayerParentComp, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerParentComp, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (CheckLayer(host, layer, comp, entry) == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     *comp = host.comp_handle();
     return PF_Err_NONE;
@@ -263,18 +277,24 @@ A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
 }
 
 A_Err GetLayerInPoint(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* in_point) {
-  return HostCall<A_Err>(HostFunctionId::kGetLayerInPoint, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerInPoint, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     entry["time_mode"] = time_mode;
     const LayerModel* model = CheckLayer(host, layer, in_point, entry);
     if (model == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *in_point = time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
+    const std::optional<A_Time> answer =
+        time_mode == AEGP_LTimeMode_CompTime ? model->in_point : Minus(model->in_point, model->start);
+    if (!answer) {
+      entry["host_failure"] = kTimeOutOfRange;
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    *in_point = *answer;
     if (entry.tracing()) entry["in_point"] = TimeJson(*in_point);
     return PF_Err_NONE;
   });
 }
 
 A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* duration) {
-  return HostCall<A_Err>(HostFunctionId::kGetLayerDuration, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerDuration, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     entry["time_mode"] = time_mode;
     const LayerModel* model = CheckLayer(host, layer, duration, entry);
     if (model == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
@@ -286,19 +306,30 @@ A_Err GetLayerDuration(AEGP_LayerH layer, AEGP_LTimeMode time_mode, A_Time* dura
 }
 
 A_Err ConvertCompToLayerTime(AEGP_LayerH layer, const A_Time* comp_time, A_Time* layer_time) {
-  return HostCall<A_Err>(HostFunctionId::kConvertCompToLayerTime, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kConvertCompToLayerTime, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     if (entry.tracing()) entry["comp_time"] = comp_time != nullptr ? TimeJson(*comp_time) : nlohmann::ordered_json();
     const LayerModel* model = CheckLayer(host, layer, layer_time, entry);
     if (comp_time == nullptr) host.Misuse(entry, "null composition time");
     if (model == nullptr || comp_time == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *layer_time = Minus(*comp_time, model->start);
+    if (comp_time->scale == 0) {
+      host.Misuse(entry, "time scale 0");
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    const std::optional<A_Time> answer = Minus(*comp_time, model->start);
+    if (!answer) {
+      // A real host cannot express this time either; the frame fails with a
+      // reason instead of showing whatever a wrapped time would name.
+      entry["host_failure"] = kTimeOutOfRange;
+      return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    *layer_time = *answer;
     if (entry.tracing()) entry["layer_time"] = TimeJson(*layer_time);
     return PF_Err_NONE;
   });
 }
 
 A_Err GetLayerFromLayerID(AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_LayerH* layer) {
-  return HostCall<A_Err>(HostFunctionId::kGetLayerFromLayerID, PF_Err_INVALID_CALLBACK, [=](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kGetLayerFromLayerID, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     entry["id"] = id;
     if (!host.IsCompHandle(comp)) host.Misuse(entry, "unknown composition handle");
     if (layer == nullptr) host.Misuse(entry, "null output pointer");

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Host.h"
+#include "HostState.h"
 #include "HostCall.h"
 #include "SuiteTables.h"
 
@@ -48,7 +48,7 @@ const OfferedSuite* FindOffered(const char* name, A_long version) {
 nlohmann::ordered_json NameOrNull(const char* name) { return name != nullptr ? nlohmann::ordered_json(name) : nlohmann::ordered_json(); }
 
 SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
-  return HostCall<SPErr>(HostFunctionId::kAcquireSuite, kSuiteNotFoundError, [=](Host& host, TraceEntry& entry) -> SPErr {
+  return HostCall<SPErr>(HostFunctionId::kAcquireSuite, kSuiteNotFoundError, [=](HostState& host, TraceEntry& entry) -> SPErr {
     entry["name"] = NameOrNull(name);
     entry["version"] = version;
     if (suite == nullptr) {
@@ -56,7 +56,7 @@ SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
       return kSuiteNotFoundError;
     }
     if (name != nullptr) {
-      if (const std::optional<SuiteRefusal> refusal = host.faults().SuiteRefused(name, version)) {
+      if (const std::optional<SuiteRefusal> refusal = host.faults.SuiteRefused(name, version)) {
         if (*refusal == SuiteRefusal::kErrorCode) return kSuiteNotFoundError;
         *suite = nullptr;  // success claimed, nothing delivered
         return kSPNoError;
@@ -65,21 +65,21 @@ SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
     const OfferedSuite* offered = FindOffered(name, version);
     if (offered == nullptr) return kSuiteNotFoundError;
     *suite = offered->table();
-    ++host.suite_loans(offered->name, offered->version);
+    ++host.effect.suite_loans[{offered->name, offered->version}];
     return kSPNoError;
   });
 }
 
 SPErr ReleaseSuite(const char* name, A_long version) {
-  return HostCall<SPErr>(HostFunctionId::kReleaseSuite, kSuiteNotFoundError, [=](Host& host, TraceEntry& entry) -> SPErr {
+  return HostCall<SPErr>(HostFunctionId::kReleaseSuite, kSuiteNotFoundError, [=](HostState& host, TraceEntry& entry) -> SPErr {
     entry["name"] = NameOrNull(name);
     entry["version"] = version;
     const OfferedSuite* offered = FindOffered(name, version);
-    if (offered == nullptr || host.suite_loans(offered->name, offered->version) == 0) {
+    if (offered == nullptr || host.effect.suite_loans[{offered->name, offered->version}] == 0) {
       host.Misuse(entry, "suite released that is not held");
       return kSuiteNotFoundError;
     }
-    --host.suite_loans(offered->name, offered->version);
+    --host.effect.suite_loans[{offered->name, offered->version}];
     return kSPNoError;
   });
 }
@@ -90,7 +90,7 @@ A_Boolean IsEqual(const char* token1, const char* token2) {
 
 SPErr Unoffered() {
   return HostCall<SPErr>(HostFunctionId::kUnofferedBasicFunction, kSuiteNotFoundError,
-                         [](Host& host, TraceEntry& entry) -> SPErr {
+                         [](HostState& host, TraceEntry& entry) -> SPErr {
                            host.Misuse(entry, "basic suite function the host does not offer");
                            return kSuiteNotFoundError;
                          });

@@ -1,6 +1,6 @@
 // "PF Handle Suite" 2: host memory for the effect's global and pre-render data.
 
-#include "Host.h"
+#include "HostState.h"
 #include "HostCall.h"
 #include "SuiteTables.h"
 
@@ -9,43 +9,43 @@ namespace hostsim {
 namespace {
 
 // Handles appear in the trace by serial number, so traces of two runs compare equal.
-nlohmann::ordered_json HandleId(Host& host, PF_Handle handle) { return TracedResult(host, handle); }
+nlohmann::ordered_json HandleId(HostState& host, PF_Handle handle) { return TracedResult(host, handle); }
 
 PF_Handle NewHandle(A_u_longlong size) {
-  return HostCall<PF_Handle>(HostFunctionId::kNewHandle, nullptr, [=](Host& host, TraceEntry& entry) {
+  return HostCall<PF_Handle>(HostFunctionId::kNewHandle, nullptr, [=](HostState& host, TraceEntry& entry) {
     entry["size"] = size;
-    return host.handles().New(static_cast<std::size_t>(size));
+    return host.effect.handles.New(static_cast<std::size_t>(size));
   });
 }
 
 void* LockHandle(PF_Handle handle) {
-  return HostCall<void*>(HostFunctionId::kLockHandle, nullptr, [=](Host& host, TraceEntry& entry) {
+  return HostCall<void*>(HostFunctionId::kLockHandle, nullptr, [=](HostState& host, TraceEntry& entry) {
     entry["handle"] = HandleId(host, handle);
     void* bytes = nullptr;
-    if (!host.handles().Lock(handle, &bytes)) host.Misuse(entry, "unknown handle");
+    if (!host.effect.handles.Lock(handle, &bytes)) host.Misuse(entry, "unknown handle");
     return bytes;
   });
 }
 
 void UnlockHandle(PF_Handle handle) {
-  HostCall(HostFunctionId::kUnlockHandle, [=](Host& host, TraceEntry& entry) {
+  HostCall(HostFunctionId::kUnlockHandle, [=](HostState& host, TraceEntry& entry) {
     entry["handle"] = HandleId(host, handle);
-    if (!host.handles().Unlock(handle)) host.Misuse(entry, "unknown handle");
+    if (!host.effect.handles.Unlock(handle)) host.Misuse(entry, "unknown handle");
   });
 }
 
 void DisposeHandle(PF_Handle handle) {
-  HostCall(HostFunctionId::kDisposeHandle, [=](Host& host, TraceEntry& entry) {
+  HostCall(HostFunctionId::kDisposeHandle, [=](HostState& host, TraceEntry& entry) {
     entry["handle"] = HandleId(host, handle);
-    if (!host.handles().Dispose(handle)) host.Misuse(entry, "unknown handle");
+    if (!host.effect.handles.Dispose(handle)) host.Misuse(entry, "unknown handle");
   });
 }
 
 A_u_longlong GetHandleSize(PF_Handle handle) {
-  return HostCall<A_u_longlong>(HostFunctionId::kGetHandleSize, 0, [=](Host& host, TraceEntry& entry) {
+  return HostCall<A_u_longlong>(HostFunctionId::kGetHandleSize, 0, [=](HostState& host, TraceEntry& entry) {
     entry["handle"] = HandleId(host, handle);
     std::size_t size = 0;
-    if (!host.handles().Size(handle, &size)) host.Misuse(entry, "unknown handle");
+    if (!host.effect.handles.Size(handle, &size)) host.Misuse(entry, "unknown handle");
     return static_cast<A_u_longlong>(size);
   });
 }
@@ -54,7 +54,7 @@ const PF_HandleSuite2 kHandleSuite = {NewHandle, LockHandle, UnlockHandle, Dispo
 
 // A call through a slot that this host leaves unimplemented.
 A_Err UnusedSlot() {
-  return HostCall<A_Err>(HostFunctionId::kUnusedSlot, PF_Err_INVALID_CALLBACK, [](Host& host, TraceEntry& entry) -> A_Err {
+  return HostCall<A_Err>(HostFunctionId::kUnusedSlot, PF_Err_INVALID_CALLBACK, [](HostState& host, TraceEntry& entry) -> A_Err {
     host.Misuse(entry, "call through an unused function-table slot");
     return PF_Err_INVALID_CALLBACK;
   });

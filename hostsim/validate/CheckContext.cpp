@@ -267,7 +267,9 @@ CompositionModel StandardComposition() {
   comp.width = 96;
   comp.height = 54;
   comp.frame_rate = 30.0;
-  comp.time_scale = 30;
+  // A frame is 100 ticks, not 1: an effect that passes a time step of its
+  // own, or 1, instead of the host's is seen.
+  comp.time_scale = 3000;
 
   LayerModel effect_layer;
   effect_layer.id = kEffectLayer;

@@ -57,6 +57,10 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
                          call["time"].dump() + "/" + call["time_scale"].dump() + " instead of the current time " +
                          std::to_string(current_time) + "/" + std::to_string(host.composition().time_scale));
     }
+    if (call["time_step"].get<A_long>() != host.time_step()) {
+      failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read with the time step " +
+                         call["time_step"].dump() + " instead of the host's " + std::to_string(host.time_step()));
+    }
   }
   const std::vector<A_long> needed = {host.DeclaredIndex(controls::kMode), host.DeclaredIndex(controls::kTimeType),
                                       host.DeclaredIndex(controls::kTimePercent),
@@ -103,9 +107,12 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
   if (layer.value("field", -1) != request.field || layer.value("channel_mask", -1) != request.channel_mask) {
     failures.push_back(where + "changed the field or channel mask of the host's request");
   }
-  if (layer["time"].get<A_long>() != current_time) {
-    failures.push_back(where + "declared the input at " + layer["time"].dump() + " instead of " +
-                       std::to_string(current_time));
+  if (layer["time"].get<A_long>() != current_time || layer["time_step"].get<A_long>() != host.time_step() ||
+      layer["time_scale"].get<A_u_long>() != host.composition().time_scale) {
+    failures.push_back(where + "declared the input at " + layer["time"].dump() + " (step " + layer["time_step"].dump() +
+                       ", scale " + layer["time_scale"].dump() + ") instead of " + std::to_string(current_time) +
+                       " (step " + std::to_string(host.time_step()) + ", scale " +
+                       std::to_string(host.composition().time_scale) + ")");
   }
   if (layer["result"] != 0) return;
 
@@ -127,15 +134,17 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
   if (output.pre_render_data == nullptr) failures.push_back(where + "left no pre-render data");
 }
 
-void CheckRender(Session& session, const std::vector<Json>& calls, const std::string& label,
+void CheckRender(Session& session, A_long current_time, const std::vector<Json>& calls, const std::string& label,
                  std::vector<std::string>& failures, FrameRun& run) {
   Host& host = session.host();
   const std::string where = label + ", SmartRender: ";
-  const A_long chosen_id = static_cast<A_long>(host.ControlValue(controls::kLayer).value_or(0));
-  const A_long mode = static_cast<A_long>(host.ControlValue(controls::kMode).value_or(0));
-  const A_long time_type = static_cast<A_long>(host.ControlValue(controls::kTimeType).value_or(0));
-  const A_long layer_index = host.DeclaredIndex(controls::kLayer);
   const CompositionModel& comp = host.composition();
+  // Every control as the scene gives it at the frame's own time.
+  const double now = host.state().CompSecondsOfLayerTime(current_time, comp.time_scale);
+  const A_long chosen_id = static_cast<A_long>(host.ControlValue(controls::kLayer, now).value_or(0));
+  const A_long mode = static_cast<A_long>(host.ControlValue(controls::kMode, now).value_or(0));
+  const A_long time_type = static_cast<A_long>(host.ControlValue(controls::kTimeType, now).value_or(0));
+  const A_long layer_index = host.DeclaredIndex(controls::kLayer);
 
   std::vector<Json> copies;
   const Json* conversion = nullptr;
@@ -169,8 +178,8 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   inputs.frame_rate = comp.frame_rate;
   inputs.time_type = time_type;
   // What the host hands the effect: the percentage as 16.16, the seconds as they are.
-  inputs.percent_fixed = host.ParamValue(host.DeclaredIndex(controls::kTimePercent)).u.fd.value;
-  inputs.seconds = host.ParamValue(host.DeclaredIndex(controls::kTimeSec)).u.fs_d.value;
+  inputs.percent_fixed = host.ParamValue(host.DeclaredIndex(controls::kTimePercent), now).u.fd.value;
+  inputs.seconds = host.ParamValue(host.DeclaredIndex(controls::kTimeSec), now).u.fs_d.value;
   inputs.time_scale = comp.time_scale;
   const A_Time expected_time = SourceCompTime(inputs);
   if (conversion == nullptr) {
@@ -195,10 +204,12 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   if ((*conversion)["result"] == 0) {
     const A_long layer_time = (*conversion)["layer_time"]["value"].get<A_long>();
     if ((*layer_checkout)["time"].get<A_long>() != layer_time ||
-        (*layer_checkout)["time_scale"].get<A_u_long>() != comp.time_scale) {
+        (*layer_checkout)["time_scale"].get<A_u_long>() != comp.time_scale ||
+        (*layer_checkout)["time_step"].get<A_long>() != host.time_step()) {
       failures.push_back(where + "checked out the chosen layer at " + (*layer_checkout)["time"].dump() + "/" +
-                         (*layer_checkout)["time_scale"].dump() + " instead of the converted time " +
-                         std::to_string(layer_time) + "/" + std::to_string(comp.time_scale));
+                         (*layer_checkout)["time_scale"].dump() + " (step " + (*layer_checkout)["time_step"].dump() +
+                         ") instead of the converted time " + std::to_string(layer_time) + "/" +
+                         std::to_string(comp.time_scale) + " (step " + std::to_string(host.time_step()) + ")");
     }
   }
 
@@ -269,7 +280,7 @@ FrameRun RenderAndCheckFrame(Session& session, A_long current_time, const std::s
                          Code(expected.render));
     }
     ExpectCleanCommand(host, label + ", SmartRender", failures);
-    CheckRender(session, render_calls, label, failures, run);
+    CheckRender(session, current_time, render_calls, label, failures, run);
   }
   host.FreePreRenderData(&output);
   for (const std::string& misuse : TakeMisuse(host)) failures.push_back(label + ": " + misuse);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Session.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 
 namespace hostsim::validate {
 

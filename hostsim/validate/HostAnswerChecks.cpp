@@ -14,7 +14,8 @@ void CheckHostAnswers(CheckContext& ctx) {
       {HostAnswer::kMaxResultRectWider, "a maximum rectangle wider than the result"},
       {HostAnswer::kZeroHeightFrameWithPixels, "a zero-height layer frame with pixel memory"},
       {HostAnswer::kZeroWidthFrameWithPixels, "a zero-width layer frame with pixel memory"},
-      {HostAnswer::kNullWorldOnSuccess, "success with no world"},
+      {HostAnswer::kNullInputWorldOnSuccess, "success with no input world"},
+      {HostAnswer::kNullOutputWorldOnSuccess, "success with no output world"},
       {HostAnswer::kUnboundedSprintf, "a print callback that does not cut at the message buffer"},
   };
   for (const auto& row : answers) {

@@ -143,6 +143,23 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
     if (def.flags != PF_ParamFlag_START_COLLAPSED) {
       ctx.Fail(at + " has flags " + Hex(def.flags) + " instead of " + Hex(PF_ParamFlag_START_COLLAPSED));
     }
+    // What the scene reader accepts must be what the effect declares it
+    // accepts: the host never hands it a value outside that.
+    double accepted_min = 0, accepted_max = 0;
+    bool ranged = true;
+    switch (def.param_type) {
+      case PF_Param_POPUP: accepted_min = 1, accepted_max = def.u.pd.num_choices; break;
+      case PF_Param_FIX_SLIDER: accepted_min = def.u.fd.valid_min / 65536.0, accepted_max = def.u.fd.valid_max / 65536.0; break;
+      case PF_Param_FLOAT_SLIDER: accepted_min = def.u.fs_d.valid_min, accepted_max = def.u.fs_d.valid_max; break;
+      default: ranged = false; break;
+    }
+    if (ranged && def.param_type == want.type &&
+        (accepted_min != want.accepted_min || accepted_max != want.accepted_max)) {
+      std::ostringstream range;
+      range << at << " accepts " << accepted_min << " to " << accepted_max << " instead of " << want.accepted_min
+            << " to " << want.accepted_max;
+      ctx.Fail(range.str());
+    }
   }
   for (const Json& call : CallsOfLast(host)) {
     if (call["call"] == TraceName(F::kAddParam) && call["index"] != -1) {
@@ -243,7 +260,7 @@ void CheckLifecycleOrder(CheckContext& ctx) {
   CheckAbout(ctx, session);
   // A frame between the UI updates and setdown: the lifecycle is not only setup and setdown.
   std::vector<std::string> failures;
-  RenderAndCheckFrame(session, 15, "a frame after the updates", failures);
+  RenderAndCheckFrame(session, 1500, "a frame after the updates", failures);
   for (const std::string& f : failures) ctx.Fail(f);
   CheckGlobalSetdown(ctx, session);
   ctx.Summary("global setup, params setup, 10 visibility updates, About, one frame and global setdown");

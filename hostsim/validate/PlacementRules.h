@@ -6,7 +6,7 @@
 
 #include "A_Types.h"
 #include "PF_Pixels.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 
 namespace hostsim::validate {
 

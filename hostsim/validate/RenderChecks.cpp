@@ -39,7 +39,7 @@ struct FramePlan {
 FramePlan RandomFrame(std::mt19937& random) {
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   FramePlan plan;
-  plan.current_time = pick(600);
+  plan.current_time = pick(600) * 100;  // a whole frame of the standard composition
   plan.mode = 1 + pick(4);
   plan.time_type = 1 + pick(2);
   plan.percent = pick(10001) / 100.0;
@@ -53,12 +53,25 @@ FramePlan RandomFrame(std::mt19937& random) {
   return plan;
 }
 
+// A control keyed so that it has `value` at `now` and other values before
+// and after: an effect that reads it at any other time than the frame's
+// own reads another value. Sliders move between the keys, popups hold.
+AnimatedValue KeyedAround(double now, double value, double before, double after) {
+  return AnimatedValue({{now - 1.0, before, false}, {now, value, false}, {now + 1.0, after, false}});
+}
+
 void Apply(Host& host, const FramePlan& plan) {
-  host.settings().controls = {{controls::kMode, plan.mode},
-                              {controls::kTimeType, plan.time_type},
-                              {controls::kTimePercent, plan.percent},
-                              {controls::kTimeSec, plan.seconds},
-                              {controls::kLayer, plan.chosen}};
+  const double now = host.state().CompSecondsOfLayerTime(plan.current_time, host.composition().time_scale);
+  const A_long other_mode = plan.mode % 4 + 1;
+  const A_long other_time_type = plan.time_type % 2 + 1;
+  // "Layer" stays: the host answers the chosen layer's checkout with the
+  // layer chosen at the source time, which lies elsewhere.
+  host.settings().controls = {
+      {controls::kMode, KeyedAround(now, plan.mode, other_mode, other_mode)},
+      {controls::kTimeType, KeyedAround(now, plan.time_type, other_time_type, other_time_type)},
+      {controls::kTimePercent, KeyedAround(now, plan.percent, 100.0 - plan.percent, plan.percent / 2)},
+      {controls::kTimeSec, KeyedAround(now, plan.seconds, plan.seconds + 3.0, plan.seconds / 2)},
+      {controls::kLayer, plan.chosen}};
   host.SetBitDepth(plan.depth);
   host.SetDownsample(plan.downsample_x, plan.downsample_y);
 }
@@ -75,7 +88,7 @@ void CheckRenderSequence(CheckContext& ctx) {
   std::array<int, 5> by_mode{};
   for (int i = 0; i < ctx.options().frames; ++i) {
     const FramePlan plan = RandomFrame(ctx.random());
-    const double previous_time_type = host.settings().controls[controls::kTimeType];
+    const double previous_time_type = host.ControlValue(controls::kTimeType).value_or(0);
     Apply(host, plan);
     // A host sends the visibility update after the user changes a parameter.
     if (plan.time_type != previous_time_type || ctx.random()() % 4 == 0) {

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Session.h"
-#include "pixels/EffectControls.h"
+#include "EffectControls.h"
 
 namespace controls = hostsim::controls;
 

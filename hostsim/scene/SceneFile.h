@@ -40,8 +40,10 @@ struct Scene {
 // Parses scene JSON. Times are seconds as a number (stored at the
 // composition's time scale, rounded to the nearest tick) or an exact
 // {"value": v, "scale": s}. The "effect" keys become values of the controls
-// named in EffectControls.h; a popup takes an entry's text or a raw
-// integer, which may lie outside the control's range. Relative PNG paths
+// named in EffectControls.h, each a constant or keyframes
+// [{"time": t, "value": v, "hold": true}], within the range the effect
+// accepts; a popup takes an entry's text or number. "render.times" lists
+// times or gives {"from": t, "count": n} frames. Relative PNG paths
 // are taken from `base_dir`; a PNG whose pixels would take more than
 // `budget` is refused when it is read. Throws SceneError.
 Scene ParseScene(const std::string& json_text, const std::string& base_dir = ".", const MemoryBudget& budget = {});

@@ -29,26 +29,32 @@ inline constexpr const char* kModeEntries[] = {"Center", "Whole", "No Margin", "
 inline constexpr const char* kTimeTypeEntries[] = {"Percent", "Second"};
 
 // One control. Its type also says how a scene file writes its value: a
-// popup as an entry's text (any case) or any integer, so that values outside
-// the popup can be tried; a layer as a layer id, or 0 for none; a fixed
-// slider as a number the host holds in 16.16 fixed point; a float slider as
-// any finite number.
+// popup as an entry's text (any case) or its number; a layer as a layer id,
+// or 0 for none; a slider as a number within the range the effect accepts
+// (a fixed slider's the host holds in 16.16 fixed point). Sliders move
+// between keyframes; popups and layer choices hold.
 struct SceneControl {
   const char* key;      // in the scene file's "effect" object
   const char* control;  // the name the module declares the control with
   PF_ParamType type;    // the type it declares
   const char* const* entries;  // a popup's entries, else null
   std::size_t entry_count;
+  // The values the effect accepts: a slider's declared valid_min and
+  // valid_max (the validator checks the declaration against them), a popup's
+  // entry numbers; unused for a layer, which takes the scene's layer ids.
+  double accepted_min;
+  double accepted_max;
 };
 
 // In the order the module declares them, from parameter 1; parameter 0 is
 // the input layer every effect has.
 inline constexpr SceneControl kSceneControls[] = {
-    {"mode", kMode, PF_Param_POPUP, kModeEntries, 4},
-    {"layer", kLayer, PF_Param_LAYER, nullptr, 0},
-    {"time_type", kTimeType, PF_Param_POPUP, kTimeTypeEntries, 2},
-    {"time_percent", kTimePercent, PF_Param_FIX_SLIDER, nullptr, 0},
-    {"time_sec", kTimeSec, PF_Param_FLOAT_SLIDER, nullptr, 0},
+    // key, declared name, declared type, entries, entry count, accepted min and max
+    {"mode", kMode, PF_Param_POPUP, kModeEntries, 4, 1, 4},
+    {"layer", kLayer, PF_Param_LAYER, nullptr, 0, 0, 0},
+    {"time_type", kTimeType, PF_Param_POPUP, kTimeTypeEntries, 2, 1, 2},
+    {"time_percent", kTimePercent, PF_Param_FIX_SLIDER, nullptr, 0, 0, 100},
+    {"time_sec", kTimeSec, PF_Param_FLOAT_SLIDER, nullptr, 0, 0, 1000000},
 };
 
 }  // namespace hostsim::controls

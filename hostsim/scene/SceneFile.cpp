@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -109,38 +110,73 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
-// A popup: one of its entries by text (any case), or any integer so that
-// values outside the control can be tried.
+std::string RangeText(const controls::SceneControl& control) {
+  std::ostringstream range;
+  range << control.accepted_min << " to " << control.accepted_max;
+  return range.str();
+}
+
+// A popup: one of its entries by text (any case), or its number.
 A_long Popup(const Json& v, const std::string& field, const controls::SceneControl& popup) {
   std::string choices;
   for (std::size_t i = 0; i < popup.entry_count; ++i)
     choices += std::string(i ? ", " : "") + "\"" + popup.entries[i] + "\"";
+  const std::string expected = "expected one of " + choices + " or an entry number from " + RangeText(popup);
   if (v.is_string()) {
     for (std::size_t i = 0; i < popup.entry_count; ++i)
       if (SameText(v.get<std::string>(), popup.entries[i])) return static_cast<A_long>(i + 1);
-    Fail(field, "expected one of " + choices + " or an integer, got " + v.dump());
+    Fail(field, expected + ", got " + v.dump());
   }
-  return static_cast<A_long>(Integer(v, field, kLongMin, kLongMax, ("expected one of " + choices + " or an integer").c_str()));
+  return static_cast<A_long>(Integer(v, field, static_cast<std::int64_t>(popup.accepted_min),
+                                     static_cast<std::int64_t>(popup.accepted_max), expected.c_str()));
 }
 
 // A control's value as the scene writes it, as the number the host holds
-// for the control (see EffectSettings).
-double ControlValue(const Json& v, const std::string& field, const controls::SceneControl& control) {
+// for the control (see EffectSettings). The host never hands the effect a
+// value it declared it does not accept, so one outside the range is refused.
+double ControlValue(const Json& v, const std::string& field, const controls::SceneControl& control,
+                    const std::set<A_long>& layer_ids) {
   switch (control.type) {
     case PF_Param_POPUP: return Popup(v, field, control);
-    case PF_Param_LAYER:
-      return static_cast<double>(Integer(v, field, 0, kLongMax, "expected a layer id, or 0 for none"));
-    case PF_Param_FIX_SLIDER: {
-      const double value = Number(v, field);
-      // The host holds the slider as 16.16 fixed point.
-      if (std::fabs(value) >= 32768.0) {
-        Fail(field, "expected a number within +-32767, which the host holds as 16.16 fixed point");
-      }
-      return value;
+    case PF_Param_LAYER: {
+      const auto id = static_cast<A_long>(Integer(v, field, 0, kLongMax, "expected a layer id, or 0 for none"));
+      if (id != 0 && !layer_ids.count(id)) Fail(field, "no layer has id " + std::to_string(id) + " (0 chooses none)");
+      return id;
     }
     default: break;
   }
-  return Number(v, field);
+  const double value = Number(v, field, ("expected a number from " + RangeText(control)).c_str());
+  if (value < control.accepted_min || value > control.accepted_max)
+    Fail(field, "expected a number from " + RangeText(control) + ", got " + v.dump());
+  return value;
+}
+
+// A control's value: a constant, or keyframes
+// [{"time": t, "value": v, "hold": true}, ...] in strictly increasing time.
+AnimatedValue AnimatedControl(const Json& v, const std::string& field, const controls::SceneControl& control,
+                              const std::set<A_long>& layer_ids, A_u_long scale) {
+  if (!v.is_array()) return AnimatedValue(ControlValue(v, field, control, layer_ids));
+  if (v.empty()) Fail(field, "expected a value, or a non-empty array of keyframes {\"time\": t, \"value\": v}");
+  std::vector<Keyframe> keys;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const std::string f = field + "[" + std::to_string(i) + "]";
+    const Json& key = v[i];
+    if (!key.is_object()) Fail(f, "expected a keyframe {\"time\": t, \"value\": v}");
+    OnlyKeys(key, f, {"time", "value", "hold"});
+    if (!key.contains("time")) Fail(f + ".time", "missing (expected a composition time)");
+    if (!key.contains("value")) Fail(f + ".value", "missing");
+    Keyframe keyframe;
+    keyframe.seconds = Seconds(Time(key.at("time"), f + ".time", scale));
+    keyframe.value = ControlValue(key.at("value"), f + ".value", control, layer_ids);
+    if (key.contains("hold")) {
+      if (!key.at("hold").is_boolean()) Fail(f + ".hold", "expected true or false");
+      keyframe.hold = key.at("hold").get<bool>();
+    }
+    if (!keys.empty() && !(keyframe.seconds > keys.back().seconds))
+      Fail(f + ".time", "expected a time later than the keyframe before it");
+    keys.push_back(keyframe);
+  }
+  return AnimatedValue(std::move(keys));
 }
 
 const controls::SceneControl* SceneControlNamed(const std::string& control) {
@@ -210,6 +246,37 @@ std::shared_ptr<const PixelSource> Source(const Json& v, const std::string& fiel
     }
   }
   Fail(field + ".type", "expected \"gradient\", \"checker\", \"frame_card\" or \"png\", got \"" + type + "\"");
+}
+
+constexpr const char* kTimesExpected =
+    "expected a non-empty array of times, or {\"from\": t, \"count\": n} for n frames from t";
+constexpr std::int64_t kMaxRenderFrames = 100000;
+
+// The composition times to render: listed, or `count` consecutive frames of
+// the composition from `from`, each one frame duration (in ticks) after the last.
+std::vector<A_Time> RenderTimes(const Json& v, const CompositionModel& c) {
+  std::vector<A_Time> times;
+  if (v.is_array()) {
+    if (v.empty()) Fail("render.times", kTimesExpected);
+    for (std::size_t i = 0; i < v.size(); ++i)
+      times.push_back(Time(v[i], "render.times[" + std::to_string(i) + "]", c.time_scale));
+    return times;
+  }
+  if (!v.is_object()) Fail("render.times", kTimesExpected);
+  OnlyKeys(v, "render.times", {"from", "count"});
+  if (!v.contains("from")) Fail("render.times.from", "missing (expected a composition time)");
+  if (!v.contains("count")) Fail("render.times.count", "missing (expected a number of frames)");
+  const A_Time from = Time(v.at("from"), "render.times.from", c.time_scale);
+  const auto count = Integer(v.at("count"), "render.times.count", 1, kMaxRenderFrames,
+                             "expected a number of frames from 1 to 100000");
+  const double step = static_cast<double>(c.time_scale) / c.frame_rate;
+  const double first = Seconds(from) * c.time_scale;
+  for (std::int64_t k = 0; k < count; ++k) {
+    const A_long ticks = RequireHostTicks((first + std::round(k * step)) / c.time_scale, c.time_scale,
+                                          "render.times.count");
+    times.push_back(A_Time{ticks, c.time_scale});
+  }
+  return times;
 }
 
 // Follows the parser through the text, to refuse a key given twice in one
@@ -361,28 +428,22 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir, cons
   if (!ids.count(e.on_layer)) Fail("effect.on_layer", "no layer has id " + std::to_string(e.on_layer));
   for (const controls::SceneControl& row : controls::kSceneControls) {
     if (!effect.contains(row.key)) continue;
-    const std::string field = std::string("effect.") + row.key;
-    const double value = ControlValue(effect.at(row.key), field, row);
-    if (row.type == PF_Param_LAYER && value != 0 && !ids.count(static_cast<A_long>(value)))
-      Fail(field, "no layer has id " + std::to_string(static_cast<A_long>(value)) + " (0 chooses none)");
-    e.controls[row.control] = value;
+    e.controls[row.control] =
+        AnimatedControl(effect.at(row.key), std::string("effect.") + row.key, row, ids, c.time_scale);
   }
 
   // Render.
   const Json& render = Object(root, "render", "render");
   OnlyKeys(render, "render", {"times", "depth", "downsample"});
   RenderSettings& r = scene.render;
-  if (!render.contains("times") || !render.at("times").is_array() || render.at("times").empty())
-    Fail("render.times", "expected a non-empty array of times");
-  const Json& times = render.at("times");
   double effect_start = 0;
   for (const LayerModel& layer : c.layers)
     if (layer.id == e.on_layer) effect_start = Seconds(layer.start);
-  for (std::size_t i = 0; i < times.size(); ++i) {
-    const std::string f = "render.times[" + std::to_string(i) + "]";
-    r.times.push_back(Time(times[i], f, c.time_scale));
+  if (!render.contains("times")) Fail("render.times", kTimesExpected);
+  r.times = RenderTimes(render.at("times"), c);
+  for (std::size_t i = 0; i < r.times.size(); ++i) {
     // The module is sent the time on the effect layer, not in the composition.
-    RequireHostTicks(Seconds(r.times.back()) - effect_start, c.time_scale, f);
+    RequireHostTicks(Seconds(r.times[i]) - effect_start, c.time_scale, "render.times[" + std::to_string(i) + "]");
   }
   if (render.contains("depth")) {
     const std::int64_t d = Integer(render.at("depth"), "render.depth", 0, 64, "expected 8, 16 or 32");

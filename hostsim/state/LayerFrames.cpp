@@ -1,12 +1,12 @@
 // The pixels the host lends for a render pass: the effect layer's input, the
-// chosen layer's frames and the output world.
+// chosen layer's frames and fresh worlds.
 
 #include <cmath>
 #include <cstdint>
 
 #include "Downsampled.h"
-#include "Host.h"
-#include "pixels/PixelSource.h"
+#include "HostState.h"
+#include "PixelSource.h"
 
 namespace hostsim {
 
@@ -25,8 +25,12 @@ A_long FrameIndexAt(double layer_seconds, double frame_rate) {
 
 }  // namespace
 
-std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, double comp_seconds,
-                                                   A_long* frame_index) const {
+std::unique_ptr<PixelWorld> HostState::NewWorld(A_long width, A_long height) const {
+  return std::make_unique<PixelWorld>(width, height, scene.depth);
+}
+
+std::unique_ptr<PixelWorld> HostState::RenderLayerFrame(const LayerModel& layer, double comp_seconds,
+                                                        A_long* frame_index) const {
   const double in_point = Seconds(layer.in_point);
   const double out_point = in_point + Seconds(layer.duration);
   if (!layer.source || comp_seconds < in_point - 1e-9 || comp_seconds >= out_point - 1e-9) return nullptr;
@@ -36,34 +40,19 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
   const A_long frame_count = layer.source->frame_count();
   if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
   std::unique_ptr<PixelWorld> frame =
-      NewWorld(Downsampled(layer.width, downsample_x_), Downsampled(layer.height, downsample_y_));
+      NewWorld(Downsampled(layer.width, scene.downsample_x), Downsampled(layer.height, scene.downsample_y));
   layer.source->DrawFrame(*frame_index, *frame);
   return frame;
 }
 
-std::unique_ptr<PixelWorld> Host::RenderInputFrame() const {
-  const Size size = input_size();
-  std::unique_ptr<PixelWorld> input = NewWorld(size.width, size.height);
-  const LayerModel* layer = FindLayerById(settings_.on_layer);
-  if (layer != nullptr && layer->source && composition_.time_scale != 0) {
-    const double layer_seconds = static_cast<double>(current_time_) / composition_.time_scale;
+std::unique_ptr<PixelWorld> HostState::RenderInputFrame() const {
+  std::unique_ptr<PixelWorld> input = NewWorld(input_width(), input_height());
+  const LayerModel* layer = FindLayerById(scene.settings.on_layer);
+  if (layer != nullptr && layer->source && scene.composition.time_scale != 0) {
+    const double layer_seconds = static_cast<double>(command.current_time) / scene.composition.time_scale;
     layer->source->DrawFrame(FrameIndexAt(layer_seconds, layer->frame_rate), *input);
   }
   return input;
-}
-
-bool Host::IsLentWorld(const PF_EffectWorld* world) const {
-  auto lent = [world](const PixelWorld& candidate) {
-    return world == &candidate.world() || (world->data != nullptr && world->data == candidate.world().data);
-  };
-  if (output_world_ && output_checked_out_ && lent(*output_world_)) return true;
-  for (const auto& [id, pixels] : checked_out_layer_pixels_) {
-    if (pixels && lent(*pixels)) return true;
-  }
-  for (const auto& [param, checkout] : checked_out_params_) {
-    if (checkout.frame && lent(*checkout.frame)) return true;
-  }
-  return false;
 }
 
 }  // namespace hostsim

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "A_Types.h"
+#include "Keyframes.h"
 
 namespace hostsim {
 
@@ -40,10 +41,12 @@ struct CompositionModel {
 // declared; a control the settings leave out has its declared default.
 struct EffectSettings {
   A_long on_layer = 0;  // id of the layer the effect is applied to
-  // A popup's entry number (raw: it may lie outside the popup), a slider's
-  // value as shown (a percentage in percent), a layer control's layer id
-  // (0 for none).
-  std::map<std::string, double> controls;
+  // A popup's entry number, a slider's value as shown (a percentage in
+  // percent), a layer control's layer id (0 for none), each constant or
+  // keyed over composition time. A scene file holds them to what the effect
+  // declared it accepts; a test may set any value, to see what the effect
+  // does with one a damaged project could hold.
+  std::map<std::string, AnimatedValue> controls;
 };
 
 }  // namespace hostsim

@@ -1,5 +1,5 @@
-// The one wrapper every host function runs in. It finds the host of the
-// running command, refuses a call the protocol does not allow in that
+// The one wrapper every host function runs in. It finds the host state of
+// the running command, refuses a call the protocol does not allow in that
 // command, injects the fault the plan holds for the function, runs the
 // function's body with the call's trace entry, and records the entry with the
 // result. Bodies only check their arguments and answer.
@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "CurrentHost.h"
-#include "Host.h"
+#include "HostState.h"
 #include "HostFunctions.h"
 #include "TraceEntry.h"
 
@@ -19,11 +19,11 @@ namespace hostsim {
 
 // How a result appears in the trace: handles by serial number, a locked
 // handle's bytes as whether there are any, codes and sizes as numbers.
-inline nlohmann::ordered_json TracedResult(Host&, A_long code) { return code; }
-inline nlohmann::ordered_json TracedResult(Host&, A_u_longlong size) { return size; }
-inline nlohmann::ordered_json TracedResult(Host&, void* bytes) { return bytes != nullptr; }
-inline nlohmann::ordered_json TracedResult(Host& host, PF_Handle handle) {
-  return handle == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(host.handles().Id(handle));
+inline nlohmann::ordered_json TracedResult(HostState&, A_long code) { return code; }
+inline nlohmann::ordered_json TracedResult(HostState&, A_u_longlong size) { return size; }
+inline nlohmann::ordered_json TracedResult(HostState&, void* bytes) { return bytes != nullptr; }
+inline nlohmann::ordered_json TracedResult(HostState& host, PF_Handle handle) {
+  return handle == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(host.effect.handles.Id(handle));
 }
 
 // What a refused call answers: an error code, or null / zero for functions
@@ -38,7 +38,7 @@ Result RefusedAnswer(PF_Err code) {
 }
 
 template <typename Result>
-Result Finish(Host& host, TraceEntry& entry, Result result) {
+Result Finish(HostState& host, TraceEntry& entry, Result result) {
   if (entry.tracing()) entry["result"] = TracedResult(host, result);
   host.Record(entry);
   return result;
@@ -48,22 +48,22 @@ Result Finish(Host& host, TraceEntry& entry, Result result) {
 // `no_host` is the answer when no command's host is current on this thread.
 template <typename Result, typename Body>
 Result HostCall(HostFunctionId id, Result no_host, Body body) {
-  Host* host = CurrentHost();
+  HostState* host = CurrentHost();
   if (host == nullptr) return no_host;
   const HostFunction& function = Describe(id);
-  TraceEntry entry(host->trace().enabled(), function.name);
+  TraceEntry entry(host->trace.enabled(), function.name);
   if (!host->CheckCalledInCommand(function, entry)) {
     return Finish(*host, entry, RefusedAnswer<Result>(PF_Err_BAD_CALLBACK_PARAM));
   }
   if (function.fault == FaultAnswer::kErrorCode || function.fault == FaultAnswer::kNull) {
-    if (std::optional<PF_Err> injected = host->faults().OnCall(function.name)) {
+    if (std::optional<PF_Err> injected = host->faults.OnCall(function.name)) {
       return Finish(*host, entry, RefusedAnswer<Result>(*injected));
     }
   }
   Result result = body(*host, entry);
   if (function.fault == FaultAnswer::kCodeAfterward && result == Result{}) {
     // What was given back stays given back; only the answer fails.
-    if (std::optional<PF_Err> injected = host->faults().OnCall(function.name)) {
+    if (std::optional<PF_Err> injected = host->faults.OnCall(function.name)) {
       result = RefusedAnswer<Result>(*injected);
     }
   }
@@ -73,10 +73,10 @@ Result HostCall(HostFunctionId id, Result no_host, Body body) {
 // The same for a host function that answers nothing.
 template <typename Body>
 void HostCall(HostFunctionId id, Body body) {
-  Host* host = CurrentHost();
+  HostState* host = CurrentHost();
   if (host == nullptr) return;
   const HostFunction& function = Describe(id);
-  TraceEntry entry(host->trace().enabled(), function.name);
+  TraceEntry entry(host->trace.enabled(), function.name);
   if (host->CheckCalledInCommand(function, entry)) body(*host, entry);
   entry["result"] = nullptr;
   host->Record(entry);
