@@ -1,5 +1,6 @@
 #include "SourceTimeRule.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -21,10 +22,14 @@ A_long Saturated(long double ticks) {
 }
 
 // The layer's duration without its last frame, in seconds, never below 0.
-// A frame rate of 0 makes one frame endless, so nothing is left.
+// A frame rate of 0 makes one frame endless, so nothing is left; what is
+// left is a host time again, so it saturates at 32 bits (a negative rate
+// lengthens the duration).
 long double PlayableSeconds(const A_Time& duration, double frame_rate) {
-  const long double frame_ticks = std::trunc(static_cast<long double>(duration.scale) / frame_rate);
-  const long double left = static_cast<long double>(duration.value) - frame_ticks;
+  // The quotient as the host's rate gives it, in double: at a rate such as
+  // 1.6 the exact quotient of the stored rate lies just below a whole tick.
+  const long double frame_ticks = std::trunc(static_cast<double>(duration.scale) / frame_rate);
+  const long double left = std::min(static_cast<long double>(duration.value) - frame_ticks, kHighest);
   if (!(left > 0)) return 0;
   return left / static_cast<long double>(duration.scale);
 }
