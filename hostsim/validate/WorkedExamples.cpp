@@ -59,6 +59,9 @@ const std::vector<SourceTimeExample>& SourceTimeExamples() {
       {"1.5 s", {60, 30}, {300, 30}, 30.0, 30, kSecond, 0, 1.5, 105},
       {"a Time Type outside the list, the in-point", {60, 30}, {300, 30}, 30.0, 30, 3, 50, 1.5, 60},
       {"100 % of a layer one frame long, the in-point", {60, 30}, {1, 30}, 30.0, 30, kPercent, 100, 0, 60},
+      // Before 0 the half tick added and the fraction dropped toward 0 land
+      // one tick after the in-point (-59.5 gives -59), not on the nearest tick.
+      {"0 % of a layer from -2 s", {-60, 30}, {300, 30}, 30.0, 30, kPercent, 0, 0, -59},
       // At 29.97 fps one frame is 1001 ticks of 30000.
       {"100 % at 29.97 fps", {0, 30000}, {300300, 30000}, 29.97, 30000, kPercent, 100, 0, 299299},
   };
