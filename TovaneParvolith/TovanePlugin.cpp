@@ -398,6 +398,9 @@ Placement PlaceFrame(A_long mode, A_long lw, A_long lh, A_long ow, A_long oh) {
       break;
     }
     case MODE_WHOLE:
+#if defined(TOVANE_FAULT_WHOLE_STRETCHES)
+      break;  // a deliberately broken build for the validator's own tests
+#endif
       if (ry > rx) {
         const double a = 0.5 * rx * lh, b = 0.5 * oh;
         p.dst.top = NearEdge(a, b);

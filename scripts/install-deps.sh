@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libstb-dev libtinyexr-dev zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
-  python3 python3-pefile valgrind ffmpeg
+  python3 python3-pefile python3-jsonschema valgrind ffmpeg
 )
 
 missing=()

@@ -21,7 +21,7 @@ MUTANTS=scripts/mutants.txt
 MUTATED_PATHS=(TovaneParvolith Util)
 # Every test that loads the module: all but those of the pixel code, the
 # property-list tools, the validator's own machinery and the other builds.
-TESTS_OF_OTHER_PARTS='^(ScalingCopy|ImageFiles|PngSource|PixelWorld|FrameCard|TextDraw|SceneFile|PiplReader|GeneratedSources|WorldPoolTest|HandleTableTest|ReferenceTableTest|PlacementRules|RunCase|FaultSweep|ValidateCommand|windows_|macos_|validate\.(skipped|leaked|windows))'
+TESTS_OF_OTHER_PARTS='^(ScalingCopy|ImageFiles|PngSource|PixelWorld|FrameCard|TextDraw|SceneFile|PiplReader|GeneratedSources|WorldPoolTest|HandleTableTest|ReferenceTableTest|PlacementProperties|SourceTimeRule|RequestRules|RunCase|scene_schema|FaultSweep|ValidateCommand|windows_|macos_|validate\.(skipped|leaked|whole|windows))'
 
 if ! git diff --quiet HEAD -- "${MUTATED_PATHS[@]}" ||
    [ -n "$(git ls-files --others --exclude-standard -- "${MUTATED_PATHS[@]}")" ]; then

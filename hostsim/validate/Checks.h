@@ -10,6 +10,7 @@ void CheckIgnoredCommands(CheckContext& ctx);
 void CheckLifecycleOrder(CheckContext& ctx);
 void CheckPropertyList(CheckContext& ctx);
 void CheckRenderSequence(CheckContext& ctx);
+void CheckWorkedExamples(CheckContext& ctx);
 void CheckFaultSweep(CheckContext& ctx);
 void CheckSuiteRefusal(CheckContext& ctx);
 void CheckParameterFuzz(CheckContext& ctx);

@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "CheckContext.h"
-#include "PlacementRules.h"
+#include "PlacementProperties.h"
+#include "RequestRules.h"
+#include "SourceTimeRule.h"
 
 namespace hostsim::validate {
 
@@ -181,21 +183,17 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
   inputs.percent_fixed = host.ParamValue(host.DeclaredIndex(controls::kTimePercent), now).u.fd.value;
   inputs.seconds = host.ParamValue(host.DeclaredIndex(controls::kTimeSec), now).u.fs_d.value;
   inputs.time_scale = comp.time_scale;
-  const A_Time expected_time = SourceCompTime(inputs);
   if (conversion == nullptr) {
     failures.push_back(where + "never converted the source time to the effect layer's time");
     return;
   }
   const Json& comp_time = (*conversion)["comp_time"];
-  if (comp_time.is_null() || comp_time["value"].get<A_long>() != expected_time.value ||
-      comp_time["scale"].get<A_u_long>() != expected_time.scale) {
-    std::ostringstream why;
-    why << where << "asked for the composition time " << comp_time.dump() << " instead of " << expected_time.value
-        << "/" << expected_time.scale << " (in-point " << chosen->in_point.value << "/" << chosen->in_point.scale
-        << ", duration " << chosen->duration.value << "/" << chosen->duration.scale << ", " << comp.frame_rate
-        << " fps, Time Type " << time_type << ", Time(%) " << inputs.percent_fixed << "/65536, Time(sec) "
-        << inputs.seconds << ")";
-    failures.push_back(why.str());
+  if (comp_time.is_null()) {
+    failures.push_back(where + "converted no composition time");
+  } else {
+    run.source_time = A_Time{comp_time["value"].get<A_long>(), comp_time["scale"].get<A_u_long>()};
+    const std::string fault = SourceTimeFault(inputs, run.source_time);
+    if (!fault.empty()) failures.push_back(where + fault);
   }
   if (layer_checkout == nullptr) {
     failures.push_back(where + "never checked out the chosen layer");
@@ -237,15 +235,16 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
     return;
   }
   run.placed = true;
-  const Placement expected = PlaceByMode(mode, lw, lh, ow, oh);
-  PF_LRect src{}, dst{};
-  const bool src_ok = RectFromJson(copy["src_rect"], &src) && SameRect(src, expected.src);
-  const bool dst_ok = RectFromJson(copy["dst_rect"], &dst) && SameRect(dst, expected.dst);
-  if (!src_ok || !dst_ok) {
+  const bool rects_given = RectFromJson(copy["src_rect"], &run.src) && RectFromJson(copy["dst_rect"], &run.dst);
+  if (!rects_given) {
+    failures.push_back(where + "Mode " + std::to_string(mode) + " copied " + copy["src_rect"].dump() + " to " +
+                       copy["dst_rect"].dump() + " instead of naming both rectangles");
+    return;
+  }
+  for (const std::string& fault : PlacementFaults(PlacementCase{mode, lw, lh, ow, oh}, run.src, run.dst)) {
     std::ostringstream why;
-    why << where << "Mode " << mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x "
-        << oh << " output copied " << copy["src_rect"].dump() << " to " << copy["dst_rect"].dump()
-        << " instead of " << RectText(expected.src) << " to " << RectText(expected.dst);
+    why << where << "Mode " << mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x " << oh
+        << " output: " << fault;
     failures.push_back(why.str());
   }
 }

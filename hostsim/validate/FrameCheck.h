@@ -20,6 +20,8 @@ struct FrameRun {
   std::unique_ptr<PixelWorld> output;
   int copies = 0;
   bool placed = false;  // the copy took the chosen layer's frame, not the input
+  PF_LRect src{}, dst{};  // the copy's rectangles, when placed
+  A_Time source_time{0, 0};  // the composition time the effect asked for, when it asked
 };
 
 // What the passes are expected to return. Normally 0; a scene whose chosen

@@ -2,14 +2,15 @@
 // outside their lists, sliders at and beyond their ends, layers from 0 x 0
 // to 8192 x 8192, in-points and durations of zero and below, frame rates of
 // zero, time scales from 1 to 2^31 - 1. Every frame must come back without a
-// crash, with the rectangles and the source time the rendering rules give.
+// crash, with rectangles that have the properties of their mode and the
+// source time its timing gives.
 
 #include <chrono>
 #include <limits>
 #include <sstream>
 
 #include "Checks.h"
-#include "PlacementRules.h"
+#include "RequestRules.h"
 #include "pixels/PixelSource.h"
 
 namespace hostsim::validate {

@@ -1,5 +1,6 @@
 // Rendering as a host does it: many frames in random order of modes, time
-// types, depths and resolutions, and the same frames from several threads.
+// types, depths and resolutions, the same frames from several threads, and
+// the worked examples with their one right answer each.
 
 #include <array>
 #include <atomic>
@@ -7,6 +8,8 @@
 #include <thread>
 
 #include "Checks.h"
+#include "WorkedExamples.h"
+#include "pixels/PixelSource.h"
 
 namespace hostsim::validate {
 
@@ -44,7 +47,9 @@ FramePlan RandomFrame(std::mt19937& random) {
   plan.time_type = 1 + pick(2);
   plan.percent = pick(10001) / 100.0;
   plan.seconds = pick(2001) / 100.0;
-  const A_long layers[] = {0, kCardLayer, kOtherSizeLayer, kEmptyLayer, kCardLayer};
+  // The tall layer twice: only a frame of another aspect than the output shows
+  // what "Whole" and "No Margin" do.
+  const A_long layers[] = {0, kCardLayer, kOtherSizeLayer, kEmptyLayer, kOtherSizeLayer};
   plan.chosen = layers[pick(5)];
   plan.depth = kDepths[pick(3)];
   plan.downsample_x = kDownsamples[pick(5)];
@@ -76,7 +81,92 @@ void Apply(Host& host, const FramePlan& plan) {
   host.SetDownsample(plan.downsample_x, plan.downsample_y);
 }
 
+bool SameRect(const PF_LRect& a, const PF_LRect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// Renders one frame of `comp` with `settings` on a host of its own, checked
+// as every frame is; false when the effect could not be set up.
+bool RenderExample(CheckContext& ctx, const CompositionModel& comp, const EffectSettings& settings,
+                   const std::string& label, std::vector<std::string>& failures, FrameRun* run) {
+  Host host(ctx.module());
+  Session session(host);
+  host.SetScene(comp, settings);
+  if (!SetUpEffect(session, failures)) return false;
+  *run = RenderAndCheckFrame(session, 0, label, failures);
+  session.GlobalSetdown();
+  if (!host.holdings().Empty()) failures.push_back(label + ": after GlobalSetdown the module still holds " + HeldText(host.holdings()));
+  return true;
+}
+
+LayerModel* LayerWithId(CompositionModel& comp, A_long id) {
+  for (LayerModel& layer : comp.layers) {
+    if (layer.id == id) return &layer;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+void CheckWorkedExamples(CheckContext& ctx) {
+  std::vector<std::string> failures;
+  const auto gradient = std::make_shared<GradientSource>();
+  int placements = 0, times = 0;
+  for (const PlacementExample& example : PlacementExamples()) {
+    const PlacementCase& c = example.placed;
+    CompositionModel comp = StandardComposition();
+    comp.width = c.ow;
+    comp.height = c.oh;
+    LayerModel* effect_layer = LayerWithId(comp, kEffectLayer);
+    effect_layer->width = c.ow;
+    effect_layer->height = c.oh;
+    effect_layer->source = gradient;
+    LayerModel* chosen = LayerWithId(comp, kCardLayer);
+    chosen->width = c.lw;
+    chosen->height = c.lh;
+    chosen->source = gradient;
+    EffectSettings settings = StandardSettings(kCardLayer);
+    settings.controls[controls::kMode] = c.mode;
+    const std::string label = "placement example " + std::to_string(placements + 1);
+    FrameRun run;
+    if (!RenderExample(ctx, comp, settings, label, failures, &run)) break;
+    ++placements;
+    if (!run.placed) {
+      failures.push_back(label + ": the chosen layer's frame was not placed");
+    } else if (!SameRect(run.src, example.src) || !SameRect(run.dst, example.dst)) {
+      failures.push_back(label + ": Mode " + std::to_string(c.mode) + " with a " + std::to_string(c.lw) + " x " +
+                         std::to_string(c.lh) + " frame on a " + std::to_string(c.ow) + " x " + std::to_string(c.oh) +
+                         " output copied " + RectText(run.src) + " to " + RectText(run.dst) + " instead of " +
+                         RectText(example.src) + " to " + RectText(example.dst));
+    }
+  }
+  for (const SourceTimeExample& example : SourceTimeExamples()) {
+    CompositionModel comp = StandardComposition();
+    comp.frame_rate = example.frame_rate;
+    comp.time_scale = example.time_scale;
+    LayerModel* chosen = LayerWithId(comp, kCardLayer);
+    chosen->in_point = example.in_point;
+    chosen->duration = example.duration;
+    EffectSettings settings = StandardSettings(kCardLayer);
+    settings.controls[controls::kTimeType] = example.time_type;
+    settings.controls[controls::kTimePercent] = example.percent;
+    settings.controls[controls::kTimeSec] = example.seconds;
+    const std::string label = std::string("source time at ") + example.what;
+    FrameRun run;
+    if (!RenderExample(ctx, comp, settings, label, failures, &run)) break;
+    ++times;
+    if (run.source_time.value != example.comp_time || run.source_time.scale != example.time_scale) {
+      failures.push_back(label + ": asked for the composition time " + std::to_string(run.source_time.value) + "/" +
+                         std::to_string(run.source_time.scale) + " instead of " + std::to_string(example.comp_time) +
+                         "/" + std::to_string(example.time_scale));
+    }
+  }
+  for (const std::string& f : failures) ctx.Fail(f);
+  ctx.data()["placements"] = placements;
+  ctx.data()["source_times"] = times;
+  ctx.Summary(std::to_string(placements) + " placements and " + std::to_string(times) +
+              " source times, each equal to its worked example");
+}
 
 void CheckRenderSequence(CheckContext& ctx) {
   Host host(ctx.module());

@@ -35,8 +35,13 @@ const std::vector<Entry>& Entries() {
       {{"render-sequence",
         "Pre-render/render pairs of many frames, in random order of modes, time types, 8/16/32-bit depths and "
         "downsample factors, between visibility updates: every pass returns 0, asks for the whole input, copies "
-        "the rectangles the placement rules give at the source time the rules give, and leaves nothing held"},
+        "rectangles with each mode's properties (size kept and centred, inside and fitted at the frame's aspect, "
+        "covering at the frame's aspect, or stretched) from the source time the timing gives, and leaves nothing held"},
        CheckRenderSequence},
+      {{"worked-examples",
+        "Frames of common and odd sizes placed by each mode, and the source time of each timing, each equal to "
+        "its worked example to the pixel and the tick"},
+       CheckWorkedExamples},
       {{"fault-sweep",
         "Every host call made on the normal runs of every handler fails in turn: the command returns the code "
         "it is meant to, does not crash, and leaves nothing held"},
@@ -48,7 +53,8 @@ const std::vector<Entry>& Entries() {
       {{"parameter-fuzz",
         "Random and extreme parameter values and scene geometry (popups outside their lists, sliders at and "
         "beyond their ends, layers from 0 x 0 to 8192 x 8192, zero and negative in-points and durations, frame "
-        "rate 0, time scales 1 to 2^31-1): no crash, and the rectangles and source time the rules give"},
+        "rate 0, time scales 1 to 2^31-1): no crash, and rectangles and source times with the properties of "
+        "render-sequence"},
        CheckParameterFuzz},
       {{"concurrent-render",
         "Several threads render different frames on one loaded module at once: every frame equals its "

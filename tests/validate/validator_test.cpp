@@ -1,6 +1,7 @@
-// The validator's own guarantees: its statement of the rendering rules gives
-// the documented examples, a crashing or hanging case is reported instead of
-// ending the run, and the fault sweep visits every call it counts.
+// The validator's own guarantees: its checks of the rendering rules accept
+// the worked examples and name what a wrong placement or time breaks, a
+// crashing or hanging case is reported instead of ending the run, and the
+// fault sweep visits every call it counts.
 
 #include <sys/wait.h>
 
@@ -15,8 +16,12 @@
 #include "CheckContext.h"
 #include "EffectFixture.h"
 #include "Module.h"
-#include "PlacementRules.h"
+#include "PlacementProperties.h"
+#include "RequestRules.h"
+#include "SourceTimeRule.h"
 #include "Validator.h"
+#include "WorkedExamples.h"
+#include "EffectControls.h"
 
 namespace hostsim::validate {
 namespace {
@@ -29,87 +34,147 @@ namespace {
                                        << RectText(PF_LRect{left, top, right, bottom});
 }
 
-// The documented placements on a 1920 x 1080 output. The validator judges
-// the effect by these rules, so they must give exactly these rectangles.
-TEST(PlacementRules, GiveTheDocumentedRectanglesOnAFullHdOutput) {
-  struct Example {
-    A_long mode, lw, lh;
-    PF_LRect src, dst;
-  };
-  const Example examples[] = {
-      {1, 1280, 720, {-320, -180, 1600, 900}, {0, 0, 1920, 1080}},
-      {2, 1280, 720, {0, 0, 1280, 720}, {0, 0, 1920, 1080}},
-      {3, 1280, 720, {0, 0, 1280, 720}, {0, 0, 1920, 1080}},
-      {1, 720, 1280, {-600, 100, 1320, 1180}, {0, 0, 1920, 1080}},
-      {2, 720, 1280, {0, 0, 720, 1280}, {656, 0, 1264, 1080}},
-      {3, 720, 1280, {0, 438, 720, 843}, {0, 0, 1920, 1080}},
-      {2, 1920, 480, {0, 0, 1920, 480}, {0, 300, 1920, 780}},
-      {3, 1920, 480, {533, 0, 1387, 480}, {0, 0, 1920, 1080}},
-      {2, 1000, 1000, {0, 0, 1000, 1000}, {420, 0, 1500, 1080}},
-      {3, 1000, 1000, {0, 219, 1000, 781}, {0, 0, 1920, 1080}},
-      {1, 3840, 2160, {960, 540, 2880, 1620}, {0, 0, 1920, 1080}},
-      {4, 720, 1280, {0, 0, 720, 1280}, {0, 0, 1920, 1080}},
-      {7, 720, 1280, {0, 0, 720, 1280}, {0, 0, 1920, 1080}},  // outside the list: stretched
-      {1, 1920, 1080, {0, 0, 1920, 1080}, {0, 0, 1920, 1080}},  // equal sizes: stretched whatever the mode
-      {3, 1920, 1080, {0, 0, 1920, 1080}, {0, 0, 1920, 1080}},
-  };
-  for (const Example& e : examples) {
-    SCOPED_TRACE("Mode " + std::to_string(e.mode) + ", " + std::to_string(e.lw) + " x " + std::to_string(e.lh));
-    const Placement p = PlaceByMode(e.mode, e.lw, e.lh, 1920, 1080);
-    EXPECT_TRUE(RectIs(p.src, e.src.left, e.src.top, e.src.right, e.src.bottom));
-    EXPECT_TRUE(RectIs(p.dst, e.dst.left, e.dst.top, e.dst.right, e.dst.bottom));
+bool Mentions(const std::vector<std::string>& faults, const std::string& text) {
+  for (const std::string& fault : faults) {
+    if (fault.find(text) != std::string::npos) return true;
   }
-  // Odd outputs lose a pixel to the integer halves; a larger odd frame is windowed.
-  EXPECT_TRUE(RectIs(PlaceByMode(1, 1280, 720, 1921, 1081).src, -320, -180, 1600, 900));
-  EXPECT_TRUE(RectIs(PlaceByMode(1, 1921, 1081, 1920, 1080).src, 0, 0, 1920, 1080));
+  return false;
 }
 
-TEST(PlacementRules, SaturateInsteadOfOverflowingAtExtremeSizes) {
-  // A 1-pixel-wide frame on an 8192-wide output: the ratios are huge, the
-  // edges must still land inside the output.
-  const Placement whole = PlaceByMode(2, 1, 8192, 8192, 1);
-  EXPECT_GE(whole.dst.left, 0);
-  EXPECT_LE(whole.dst.right, 8192);
-  EXPECT_EQ(Trunc32(1e300), 2147483647);
-  EXPECT_EQ(Trunc32(-1e300), -2147483647 - 1);
-  EXPECT_EQ(Trunc32(std::nan("")), 0);
-  EXPECT_EQ(Trunc32(-2.7), -2);
+std::string Joined(const std::vector<std::string>& faults) {
+  std::string text;
+  for (const std::string& fault : faults) text += "\n  " + fault;
+  return text.empty() ? " (none)" : text;
 }
 
-// Chosen layer: in-point 2 s, 10 s long, composition at 30 fps and time scale 30.
-TEST(PlacementRules, GiveTheDocumentedSourceTimes) {
-  SourceTimeInputs in;
+// The property checks and the worked examples are two statements of the same
+// rules: every worked example must have every property of its mode.
+TEST(PlacementProperties, HoldForEveryWorkedExample) {
+  for (const PlacementExample& e : PlacementExamples()) {
+    const PlacementCase& c = e.placed;
+    SCOPED_TRACE("Mode " + std::to_string(c.mode) + ", " + std::to_string(c.lw) + " x " + std::to_string(c.lh) +
+                 " on " + std::to_string(c.ow) + " x " + std::to_string(c.oh));
+    const std::vector<std::string> faults = PlacementFaults(c, e.src, e.dst);
+    EXPECT_TRUE(faults.empty()) << Joined(faults);
+  }
+}
+
+// Each way of placing a frame wrongly is named by the property it breaks,
+// and the rounding the checks allow is no wider than whole pixels need.
+TEST(PlacementProperties, NameThePropertyAWrongPlacementBreaks) {
+  using controls::kCenter;
+  using controls::kFitToLayer;
+  using controls::kNoMargin;
+  using controls::kWhole;
+  const PF_LRect full_hd{0, 0, 1920, 1080};
+  struct Wrong {
+    PlacementCase placed;
+    PF_LRect src, dst;
+    const char* broken;
+  };
+  const Wrong cases[] = {
+      // "Center": a window of the output's size, centred on the frame, to the whole output.
+      {{kCenter, 1280, 720, 1920, 1080}, {-320, -180, 1599, 900}, full_hd, "does not keep the frame's size"},
+      {{kCenter, 1280, 720, 1921, 1081}, {-320, -180, 1599, 900}, {0, 0, 1921, 1081}, "does not keep the frame's size"},
+      {{kCenter, 1280, 720, 1920, 1080}, {-319, -180, 1601, 900}, full_hd, "does not centre"},
+      {{kCenter, 1280, 720, 1920, 1080}, {0, 0, 1280, 720}, full_hd, "does not keep the frame's size"},
+      {{kCenter, 1280, 720, 1920, 1080}, {-320, -180, 1600, 900}, {0, 0, 1920, 1079}, "does not fill the whole output"},
+      // "Whole": the whole frame, fitted inside the output at its own aspect ratio, centred.
+      {{kWhole, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, full_hd, "does not keep the frame's aspect ratio"},
+      {{kWhole, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, {656, 0, 1266, 1080}, "does not keep the frame's aspect ratio"},
+      {{kWhole, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, {654, 0, 1262, 1080}, "does not centre"},
+      {{kWhole, 1920, 480, 1920, 1080}, {0, 0, 1920, 480}, {0, 0, 1920, 480}, "does not centre"},
+      {{kWhole, 1920, 480, 1920, 1080}, {0, 0, 1920, 480}, {0, 300, 1920, 1380}, "reaches outside the output"},
+      {{kWhole, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, {660, 4, 1260, 1076}, "does not touch two opposite edges"},
+      {{kWhole, 720, 1280, 1920, 1080}, {0, 0, 720, 1279}, {656, 0, 1264, 1080}, "does not show the whole frame"},
+      // "No Margin": a part of the frame at the output's aspect ratio, centred, to the whole output.
+      {{kNoMargin, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, full_hd, "does not keep the frame's aspect ratio"},
+      {{kNoMargin, 720, 1280, 1920, 1080}, {0, 0, 720, 405}, full_hd, "does not centre"},
+      {{kNoMargin, 720, 1280, 1920, 1080}, {0, -10, 720, 1290}, full_hd, "reaches outside the frame"},
+      {{kNoMargin, 720, 1280, 1920, 1080}, {10, 448, 710, 833}, full_hd, "cuts more than it must"},
+      {{kNoMargin, 1920, 480, 1920, 1080}, {533, 0, 1387, 480}, {0, 0, 1920, 1000}, "does not cover the whole output"},
+      // Stretched: exactly the whole frame to exactly the whole output.
+      {{kFitToLayer, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, {0, 0, 1919, 1080}, "\"Fit to Layer\" is not copied whole"},
+      {{0, 720, 1280, 1920, 1080}, {0, 0, 720, 1280}, {656, 0, 1264, 1080}, "Mode 0 (outside the list)"},
+      {{kCenter, 1920, 1080, 1920, 1080}, {1, 0, 1921, 1080}, full_hd, "a frame of the output's size"},
+  };
+  for (const Wrong& w : cases) {
+    const PlacementCase& c = w.placed;
+    SCOPED_TRACE("Mode " + std::to_string(c.mode) + ", " + std::to_string(c.lw) + " x " + std::to_string(c.lh) +
+                 " on " + std::to_string(c.ow) + " x " + std::to_string(c.oh) + ": " + RectText(w.src) + " to " +
+                 RectText(w.dst));
+    const std::vector<std::string> faults = PlacementFaults(c, w.src, w.dst);
+    EXPECT_TRUE(Mentions(faults, w.broken)) << "expected \"" << w.broken << "\", got" << Joined(faults);
+  }
+}
+
+// Sizes at the ends of what a host lends: a 1-pixel frame on an 8192-pixel
+// output and back, whose fitted side rounds to nothing, and an output with
+// no pixels, where nothing can be seen and any rectangles do.
+TEST(PlacementProperties, HoldAtExtremeSizes) {
+  using controls::kNoMargin;
+  using controls::kWhole;
+  EXPECT_TRUE(PlacementFaults({kWhole, 1, 8192, 8192, 1}, {0, 0, 1, 8192}, {4096, 0, 4096, 1}).empty());
+  EXPECT_TRUE(PlacementFaults({kWhole, 8192, 1, 1, 8192}, {0, 0, 8192, 1}, {0, 4096, 1, 4096}).empty());
+  EXPECT_TRUE(PlacementFaults({kNoMargin, 64, 36, 0, 0}, {0, 0, 64, 0}, {0, 0, 0, 0}).empty());
+  EXPECT_TRUE(PlacementFaults({kNoMargin, 64, 36, 0, 54}, {32, 0, 32, 36}, {0, 0, 0, 54}).empty());
+  EXPECT_FALSE(PlacementFaults({kWhole, 1, 8192, 8192, 1}, {0, 0, 1, 8192}, {0, 0, 8192, 1}).empty());
+}
+
+SourceTimeInputs CardLayerAt(A_long time_type, double percent, double seconds) {
+  SourceTimeInputs in;  // in-point 2 s, 10 s long, 30 fps, time scale 30
   in.in_point = {60, 30};
   in.duration = {300, 30};
   in.frame_rate = 30.0;
   in.time_scale = 30;
-  EXPECT_EQ(ShortenedDuration(in.duration, 30.0).value, 299);
-
-  in.time_type = 1;
-  in.percent_fixed = 50 << 16;
-  EXPECT_EQ(SourceCompTime(in).value, 210);
-  in.percent_fixed = 100 << 16;
-  EXPECT_EQ(SourceCompTime(in).value, 359);
-  in.percent_fixed = 0;
-  EXPECT_EQ(SourceCompTime(in).value, 60);
-  in.time_type = 2;
-  in.seconds = 1.5;
-  EXPECT_EQ(SourceCompTime(in).value, 105);
-  in.time_type = 3;  // outside the list: the in-point
-  EXPECT_EQ(SourceCompTime(in).value, 60);
-
-  // One frame or less leaves nothing: every percentage gives the in-point.
-  in.time_type = 1;
-  in.percent_fixed = 100 << 16;
-  in.duration = {1, 30};
-  EXPECT_EQ(SourceCompTime(in).value, 60);
-  // 29.97 fps over a scale of 30000: one frame is 1001.
-  EXPECT_EQ(ShortenedDuration(A_Time{300300, 30000}, 29.97).value, 299299);
-  // A frame rate of 0 makes one frame endless: nothing is left, not a division fault.
-  EXPECT_EQ(ShortenedDuration(A_Time{300, 30}, 0.0).value, 0);
+  in.time_type = time_type;
+  in.percent_fixed = static_cast<A_long>(percent * 65536.0);
+  in.seconds = seconds;
+  return in;
 }
 
-TEST(PlacementRules, AskForTheWholeInputAtTheDownsampledSize) {
+// The rule allows the nearest tick and nothing further, so a time one frame
+// off (a duration not shortened by its last frame, a seconds offset counted
+// from 0 instead of the in-point) is caught, and every worked example fits.
+TEST(SourceTimeRule, AllowsTheNearestTickAndEveryWorkedExample) {
+  for (const SourceTimeExample& e : SourceTimeExamples()) {
+    SCOPED_TRACE(e.what);
+    SourceTimeInputs in;
+    in.in_point = e.in_point;
+    in.duration = e.duration;
+    in.frame_rate = e.frame_rate;
+    in.time_scale = e.time_scale;
+    in.time_type = e.time_type;
+    in.percent_fixed = static_cast<A_long>(e.percent * 65536.0);
+    in.seconds = e.seconds;
+    EXPECT_EQ(SourceTimeFault(in, A_Time{e.comp_time, e.time_scale}), "");
+  }
+  EXPECT_NE(SourceTimeFault(CardLayerAt(controls::kPercent, 100, 0), A_Time{360, 30}), "");  // not shortened
+  EXPECT_NE(SourceTimeFault(CardLayerAt(controls::kSecond, 0, 1.5), A_Time{45, 30}), "");   // not from the in-point
+  EXPECT_NE(SourceTimeFault(CardLayerAt(controls::kSecond, 0, 1.5), A_Time{105, 60}), "");  // another scale
+  // Half-way between two ticks (209.5) either neighbour is the nearest.
+  const TickRange half = SourceTimeTicks(CardLayerAt(controls::kPercent, 50, 0));
+  EXPECT_EQ(half.low, 209);
+  EXPECT_EQ(half.high, 210);
+  // Before 0 the half tick added and the fraction dropped toward 0 may land a tick later.
+  SourceTimeInputs before_zero = CardLayerAt(controls::kPercent, 0, 0);
+  before_zero.in_point = {-100, 30};
+  EXPECT_EQ(SourceTimeTicks(before_zero).low, -100);
+  EXPECT_EQ(SourceTimeTicks(before_zero).high, -99);
+  // Beyond 32 bits the time saturates; a frame rate of 0 leaves no duration to take a share of.
+  SourceTimeInputs far = CardLayerAt(controls::kSecond, 0, 1e9);
+  far.time_scale = 2147483647u;
+  EXPECT_EQ(SourceTimeTicks(far).low, 2147483647);
+  SourceTimeInputs no_rate = CardLayerAt(controls::kPercent, 100, 0);
+  no_rate.frame_rate = 0;
+  EXPECT_EQ(SourceTimeTicks(no_rate).high, 60);
+}
+
+TEST(RequestRules, AskForTheWholeInputAtTheDownsampledSize) {
+  EXPECT_EQ(Trunc32(1e300), 2147483647);
+  EXPECT_EQ(Trunc32(-1e300), -2147483647 - 1);
+  EXPECT_EQ(Trunc32(std::nan("")), 0);
+  EXPECT_EQ(Trunc32(-2.7), -2);
   EXPECT_EQ(RequestedSide(1920, {1, 1}), 1920);
   EXPECT_EQ(RequestedSide(1921, {1, 2}), 961);
   EXPECT_EQ(RequestedSide(1000, {1, 3}), 333);
