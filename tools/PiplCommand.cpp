@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "CommandSupport.h"
 #include "Commands.h"
 #include "FileAccess.h"
 #include "PiplReader.h"

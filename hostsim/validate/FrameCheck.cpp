@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "CheckContext.h"
+#include "JsonText.h"
 #include "PlacementRules.h"
 
 namespace hostsim::validate {
@@ -54,7 +55,7 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
     read.push_back(call["index"].get<A_long>());
     if (call["time"].get<A_long>() != current_time || call["time_scale"].get<A_u_long>() != host.composition().time_scale) {
       failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read at " +
-                         call["time"].dump() + "/" + call["time_scale"].dump() + " instead of the current time " +
+                         JsonText(call["time"]) + "/" + JsonText(call["time_scale"]) + " instead of the current time " +
                          std::to_string(current_time) + "/" + std::to_string(host.composition().time_scale));
     }
   }
@@ -85,12 +86,12 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
                                RequestedSide(host.layer_height(), host.downsample_y())};
   PF_LRect asked{};
   if (layer["index"] != 0 || layer["checkout_id"] != 0) {
-    failures.push_back(where + "declared parameter " + layer["index"].dump() + " under checkout id " +
-                       layer["checkout_id"].dump() + " instead of the input (0) under id 0");
+    failures.push_back(where + "declared parameter " + JsonText(layer["index"]) + " under checkout id " +
+                       JsonText(layer["checkout_id"]) + " instead of the input (0) under id 0");
   }
   if (!RectFromJson(layer["rect"], &asked) || !SameRect(asked, expected_rect)) {
     std::ostringstream why;
-    why << where << "asked for the input rectangle " << layer["rect"].dump() << " instead of "
+    why << where << "asked for the input rectangle " << JsonText(layer["rect"]) << " instead of "
         << RectText(expected_rect) << " (layer " << host.layer_width() << " x " << host.layer_height()
         << " at " << host.downsample_x().num << "/" << host.downsample_x().den << " x "
         << host.downsample_y().num << "/" << host.downsample_y().den << ")";
@@ -104,7 +105,7 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
     failures.push_back(where + "changed the field or channel mask of the host's request");
   }
   if (layer["time"].get<A_long>() != current_time) {
-    failures.push_back(where + "declared the input at " + layer["time"].dump() + " instead of " +
+    failures.push_back(where + "declared the input at " + JsonText(layer["time"]) + " instead of " +
                        std::to_string(current_time));
   }
   if (layer["result"] != 0) return;
@@ -156,8 +157,8 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
 
   if (chosen == nullptr) {
     if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
-      failures.push_back(where + "with no layer chosen, copied " + copy["src_rect"].dump() + " to " +
-                         copy["dst_rect"].dump() + " instead of the whole input to the whole output");
+      failures.push_back(where + "with no layer chosen, copied " + JsonText(copy["src_rect"]) + " to " +
+                         JsonText(copy["dst_rect"]) + " instead of the whole input to the whole output");
     }
     return;
   }
@@ -181,7 +182,7 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   if (comp_time.is_null() || comp_time["value"].get<A_long>() != expected_time.value ||
       comp_time["scale"].get<A_u_long>() != expected_time.scale) {
     std::ostringstream why;
-    why << where << "asked for the composition time " << comp_time.dump() << " instead of " << expected_time.value
+    why << where << "asked for the composition time " << JsonText(comp_time) << " instead of " << expected_time.value
         << "/" << expected_time.scale << " (in-point " << chosen->in_point.value << "/" << chosen->in_point.scale
         << ", duration " << chosen->duration.value << "/" << chosen->duration.scale << ", " << comp.frame_rate
         << " fps, Time Type " << time_type << ", Time(%) " << inputs.percent_fixed << "/65536, Time(sec) "
@@ -196,8 +197,8 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
     const A_long layer_time = (*conversion)["layer_time"]["value"].get<A_long>();
     if ((*layer_checkout)["time"].get<A_long>() != layer_time ||
         (*layer_checkout)["time_scale"].get<A_u_long>() != comp.time_scale) {
-      failures.push_back(where + "checked out the chosen layer at " + (*layer_checkout)["time"].dump() + "/" +
-                         (*layer_checkout)["time_scale"].dump() + " instead of the converted time " +
+      failures.push_back(where + "checked out the chosen layer at " + JsonText((*layer_checkout)["time"]) + "/" +
+                         JsonText((*layer_checkout)["time_scale"]) + " instead of the converted time " +
                          std::to_string(layer_time) + "/" + std::to_string(comp.time_scale));
     }
   }
@@ -206,8 +207,8 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   const A_long expected_lh = RequestedSide(chosen->height, host.downsample_y());
   if ((*layer_checkout)["frame"].is_null() || expected_lw <= 0 || expected_lh <= 0) {
     if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
-      failures.push_back(where + "with no pixels of the chosen layer at that time, copied " + copy["src_rect"].dump() +
-                         " to " + copy["dst_rect"].dump() + " instead of passing the input through");
+      failures.push_back(where + "with no pixels of the chosen layer at that time, copied " + JsonText(copy["src_rect"]) +
+                         " to " + JsonText(copy["dst_rect"]) + " instead of passing the input through");
     }
     return;
   }
@@ -233,7 +234,7 @@ void CheckRender(Session& session, const std::vector<Json>& calls, const std::st
   if (!src_ok || !dst_ok) {
     std::ostringstream why;
     why << where << "Mode " << mode << " with a " << lw << " x " << lh << " frame on a " << ow << " x "
-        << oh << " output copied " << copy["src_rect"].dump() << " to " << copy["dst_rect"].dump()
+        << oh << " output copied " << JsonText(copy["src_rect"]) << " to " << JsonText(copy["dst_rect"])
         << " instead of " << RectText(expected.src) << " to " << RectText(expected.dst);
     failures.push_back(why.str());
   }
