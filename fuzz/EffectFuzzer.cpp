@@ -23,6 +23,7 @@
 #include "CheckContext.h"
 #include "FrameCheck.h"
 #include "HostFunctions.h"
+#include "JsonText.h"
 #include "Session.h"
 #include "EffectControls.h"
 #include "pixels/PixelSource.h"
@@ -53,7 +54,7 @@ const Host* g_current_host = nullptr;
   for (const std::string& problem : problems) std::fprintf(stderr, "  %s\n", problem.c_str());
   if (g_current_host != nullptr && std::getenv("TOVANE_FUZZ_TRACE") != nullptr) {
     std::fprintf(stderr, "---- host trace ----\n");
-    for (const auto& entry : g_current_host->trace().entries()) std::fprintf(stderr, "%s\n", entry.dump().c_str());
+    for (const auto& entry : g_current_host->trace().entries()) std::fprintf(stderr, "%s\n", hostsim::JsonText(entry).c_str());
   }
   std::abort();
 }

@@ -1,14 +1,20 @@
 #include "FileAccess.h"
 
-#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <mutex>
+#include <random>
 #include <system_error>
 
 #if defined(_WIN32)
-#include <process.h>
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -27,14 +33,6 @@ std::string KindText(fs::file_type type) {
     case fs::file_type::socket: return "a socket";
     default: return "of an unknown kind";
   }
-}
-
-long ProcessId() {
-#if defined(_WIN32)
-  return static_cast<long>(_getpid());
-#else
-  return static_cast<long>(getpid());
-#endif
 }
 
 }  // namespace
@@ -89,58 +87,167 @@ bool IsRegularFile(const std::string& path) {
 }
 
 std::string ReadRegularFile(const std::string& path, std::uintmax_t max_bytes, const std::string& what) {
-  RequireRegularFile(path, max_bytes, what);
-  std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  if (!in) throw FileAccessError(path + ": cannot open the " + what);
-  // Read no more than allowed even if the file grew since it was measured.
-  std::ostringstream contents;
+  const std::uintmax_t size = RequireRegularFile(path, max_bytes, what);
+  std::FILE* file = OpenFile(path, "rb");
+  if (file == nullptr) throw FileAccessError(path + ": cannot open the " + what + ": " + std::strerror(errno));
+  // Read into place, held once: the file's own size is what it may take.
+  std::string contents;
+  contents.reserve(static_cast<std::size_t>(size));
   char buffer[65536];
-  std::uintmax_t total = 0;
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    total += static_cast<std::uintmax_t>(in.gcount());
-    if (total > max_bytes) {
-      throw FileAccessError(path + ": the " + what + " holds more than the " + std::to_string(max_bytes) +
-                            " bytes allowed");
-    }
-    contents.write(buffer, in.gcount());
+  std::size_t got = 0;
+  bool too_long = false;
+  while (!too_long && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    // No more than allowed even if the file grew since it was measured.
+    too_long = contents.size() + got > max_bytes;
+    if (!too_long) contents.append(buffer, got);
   }
-  if (in.bad()) throw FileAccessError(path + ": cannot read the " + what);
-  return contents.str();
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (too_long)
+    throw FileAccessError(path + ": the " + what + " holds more than the " + std::to_string(max_bytes) +
+                          " bytes allowed");
+  if (failed) throw FileAccessError(path + ": cannot read the " + what);
+  return contents;
 }
 
-void WriteThroughTemporary(const std::string& path, const std::function<void(const std::string&)>& write) {
+namespace {
+
+TemporaryFileHandoff& Handoff() {
+  static TemporaryFileHandoff handoff;
+  return handoff;
+}
+
+// 64 bits from the system's random source: a name another user cannot guess
+// before it exists, where a process id and a counter can be.
+std::string UnpredictableSuffix() {
+  static std::random_device source;
+  static std::mutex guard;
+  const std::lock_guard<std::mutex> lock(guard);
+  const std::uint64_t bits = (std::uint64_t{source()} << 32) ^ source();
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+  return text;
+}
+
+// A new file, opened for writing, that did not exist before this call; its
+// name in `temporary`. Null with errno set when it cannot be made.
+std::FILE* CreateExclusively(const fs::path& final_path, fs::path& temporary) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    temporary = final_path;
+    temporary += ".partial-" + UnpredictableSuffix();
+#if defined(_WIN32)
+    const int fd = _wopen(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+    if (fd >= 0) return _fdopen(fd, "wb");
+#else
+    // O_EXCL fails on any name that exists, a link included; O_NOFOLLOW says so twice.
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      std::FILE* file = fdopen(fd, "wb");
+      if (file == nullptr) close(fd);
+      return file;
+    }
+#endif
+    if (errno != EEXIST) return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void WriteThroughTemporary(const std::string& path, const std::function<void(std::FILE*)>& write) {
   const fs::path final_path = PathFromUtf8(path);
   std::error_code ec;
   const fs::file_status status = fs::status(final_path, ec);
   if (!ec && status.type() != fs::file_type::not_found && status.type() != fs::file_type::regular) {
     throw FileAccessError(path + ": cannot write here: it is " + KindText(status.type()) + ", not a regular file");
   }
-  // Unique per process and call, so two runs writing the same name never
-  // share a temporary file; the rename decides which complete file stays.
-  static std::atomic<unsigned> serial{0};
-  fs::path temporary = final_path;
-  temporary += ".partial-" + std::to_string(ProcessId()) + "-" + std::to_string(serial++);
+  fs::path temporary;
+  std::FILE* file = CreateExclusively(final_path, temporary);
+  if (file == nullptr) {
+    const std::string folder = PathToUtf8(final_path.parent_path().empty() ? fs::path(".") : final_path.parent_path());
+    throw FileAccessError(path + ": cannot create a file in " + folder + ": " + std::strerror(errno));
+  }
   const std::string temporary_text = PathToUtf8(temporary);
+  if (Handoff().created) Handoff().created(temporary_text);
   try {
-    write(temporary_text);
+    write(file);
   } catch (...) {
+    std::fclose(file);
     fs::remove(temporary, ec);
     throw;
   }
-  fs::rename(temporary, final_path, ec);
+  // Closing is checked too: a full disk may show only when the buffer is flushed.
+  const bool written = std::ferror(file) == 0;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    fs::remove(temporary, ec);
+    throw FileAccessError(path + ": the write failed: " + std::strerror(errno));
+  }
+  if (Handoff().finished) {
+    Handoff().finished(temporary_text, path);
+  } else {
+    CommitTemporary(temporary_text, path);
+  }
+}
+
+void CommitTemporary(const std::string& temporary, const std::string& path) {
+  std::error_code ec;
+  fs::rename(PathFromUtf8(temporary), PathFromUtf8(path), ec);
   if (ec) {
     std::error_code ignored;
-    fs::remove(temporary, ignored);
+    fs::remove(PathFromUtf8(temporary), ignored);
     throw FileAccessError(path + ": cannot replace the file: " + ec.message());
   }
 }
 
-fs::path CanonicalPath(const std::string& path) {
+void SetTemporaryFileHandoff(TemporaryFileHandoff handoff) { Handoff() = std::move(handoff); }
+
+std::string PathKey(const std::string& path) {
   std::error_code ec;
-  const fs::path absolute = fs::absolute(PathFromUtf8(path), ec);
-  if (ec) return PathFromUtf8(path).lexically_normal();
-  const fs::path resolved = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal() : resolved;
+  fs::path resolved = fs::absolute(PathFromUtf8(path), ec);
+  if (ec) resolved = PathFromUtf8(path);
+  fs::path canonical = fs::weakly_canonical(resolved, ec);
+  if (ec) canonical = resolved.lexically_normal();
+#if defined(_WIN32)
+  // Upper case as the file system compares names: the invariant locale's
+  // mapping, not the C runtime's, which in the "C" locale maps ASCII only.
+  std::wstring wide = canonical.wstring();
+  if (!wide.empty()) {
+    std::wstring upper(wide.size(), L'\0');
+    const int mapped = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                     static_cast<int>(wide.size()), upper.data(), static_cast<int>(upper.size()),
+                                     nullptr, nullptr, 0);
+    if (mapped == static_cast<int>(wide.size())) wide = upper;
+  }
+  return PathToUtf8(fs::path(wide));
+#else
+  return canonical.string();
+#endif
+}
+
+bool IdentityOf(const std::string& path, FileIdentity& identity) {
+#if defined(_WIN32)
+  // No access asked for: the identity is readable from a file open elsewhere,
+  // and FILE_FLAG_BACKUP_SEMANTICS opens directories too.
+  const HANDLE handle = CreateFileW(PathFromUtf8(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.file = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+#else
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return false;
+  identity.device = static_cast<std::uint64_t>(status.st_dev);
+  identity.file = static_cast<std::uint64_t>(status.st_ino);
+  return true;
+#endif
 }
 
 }  // namespace hostsim

@@ -41,14 +41,45 @@ bool IsRegularFile(const std::string& path);
 // The whole of a regular file of at most `max_bytes`; throws as above.
 std::string ReadRegularFile(const std::string& path, std::uintmax_t max_bytes, const std::string& what);
 
-// Calls `write` with a temporary path beside `path`, then renames the
-// temporary file over `path`. The temporary file is removed when `write`
-// throws or the rename fails, and the error is passed on. Refuses a `path`
-// that exists as anything but a regular file.
-void WriteThroughTemporary(const std::string& path, const std::function<void(const std::string& temporary)>& write);
+// Writes `path` through a new file beside it: the new file has a name no
+// other user can predict and is created exclusively (never through a link or
+// over a file planted at that name), `write` fills it, and the finished file
+// is handed to the receiver of finished files (by default renamed over
+// `path` at once). The temporary file is removed when `write` throws or
+// the rename fails, and the error is passed on naming `path`. Refuses a
+// `path` that exists as anything but a regular file.
+void WriteThroughTemporary(const std::string& path, const std::function<void(std::FILE* file)>& write);
 
-// The absolute path with links resolved as far as the path exists, so that
-// two spellings of one file compare equal.
-std::filesystem::path CanonicalPath(const std::string& path);
+// Renames a finished temporary file over its final name; throws naming the
+// final name when it cannot, the temporary file then removed.
+void CommitTemporary(const std::string& temporary, const std::string& path);
+
+// Where WriteThroughTemporary reports its temporary files: a command that
+// runs the module in a child process passes each on to the parent, which
+// renames the finished ones only when the child ended well and removes them
+// all otherwise. Without a handoff (empty functions) a finished file is
+// renamed at once. Set before any thread writes.
+struct TemporaryFileHandoff {
+  std::function<void(const std::string& temporary)> created;
+  std::function<void(const std::string& temporary, const std::string& path)> finished;
+};
+void SetTemporaryFileHandoff(TemporaryFileHandoff handoff);
+
+// One file as the platform tells files apart. Two paths name the same file
+// when their keys are equal (the absolute path with links resolved as far as
+// it exists, compared without case on Windows, whose file names ignore it),
+// or when both exist and are one file (device and inode; volume and file
+// index on Windows), which also catches hard links and short names.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator<(const FileIdentity& other) const {
+    return device != other.device ? device < other.device : file < other.file;
+  }
+};
+std::string PathKey(const std::string& path);
+// The identity of the file at `path`, following links; false when there is
+// none to be had (the file does not exist).
+bool IdentityOf(const std::string& path, FileIdentity& identity);
 
 }  // namespace hostsim

@@ -27,11 +27,12 @@ inline std::string Slurp(const std::filesystem::path& p) {
 // Runs `tovane-host ARGS` through the shell, its output kept in `dir`. With
 // a time limit, a command still running after it is killed and reported
 // with exit code -1, so a hang fails a test instead of stopping the run.
+// `environment` ("NAME=value NAME=value ") is set for the command alone.
 inline CommandResult RunHostCommand(const std::string& args, const std::filesystem::path& dir,
-                                    int time_limit_seconds = 0) {
+                                    int time_limit_seconds = 0, const std::string& environment = "") {
   const std::string limit =
       time_limit_seconds > 0 ? "timeout -s KILL " + std::to_string(time_limit_seconds) + " " : std::string();
-  const std::string command = limit + "\"" + TOVANE_HOST_PATH + "\" " + args + " > \"" + (dir / "stdout").string() +
+  const std::string command = environment + limit + "\"" + TOVANE_HOST_PATH + "\" " + args + " > \"" + (dir / "stdout").string() +
                               "\" 2> \"" + (dir / "stderr").string() + "\"";
   CommandResult run;
   const int status = std::system(command.c_str());

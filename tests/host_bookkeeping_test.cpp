@@ -54,6 +54,31 @@ TEST(ReferenceTableTest, AddressesNearALiveReferenceAreNotReferences) {
   EXPECT_EQ(*table.Find(live), 1.0);
 }
 
+// A long render issues and disposes references every frame: what is kept
+// and what each check visits is what is live, not all that ever was, yet a
+// reference stays its own table's (another table's never finds it).
+TEST(ReferenceTableTest, OnlyLiveRecordsAreKeptAndVisited) {
+  ReferenceTable<int> effects, streams;
+  void* kept = effects.Issue(-1);
+  std::set<void*> disposed;
+  for (int frame = 0; frame < 20000; ++frame) {
+    void* effect = effects.Issue(frame);
+    void* stream = streams.Issue(frame);
+    ASSERT_EQ(effects.Find(stream), nullptr);
+    ASSERT_EQ(streams.Find(effect), nullptr);
+    ASSERT_TRUE(streams.Dispose(stream));
+    ASSERT_TRUE(effects.Dispose(effect));
+    if (frame % 1000 == 0) disposed.insert(effect);
+  }
+  int visited = 0;
+  EXPECT_FALSE(effects.AnyLive([&](int) { return ++visited, false; }));
+  EXPECT_EQ(visited, 1) << "a check visited disposed records";
+  EXPECT_EQ(effects.live_count(), 1);
+  EXPECT_EQ(streams.live_count(), 0);
+  for (void* stale : disposed) EXPECT_EQ(effects.Find(stale), nullptr);
+  EXPECT_EQ(*effects.Find(kept), -1);
+}
+
 TEST(HandleTableTest, HandleGivesZeroedBytesAndIsForgottenWhenDisposed) {
   HandleTable handles;
   PF_Handle handle = handles.New(24);

@@ -14,12 +14,17 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "FileAccess.h"
 #include "ImageIO.h"
+#include "JsonText.h"
+#include "Trace.h"
 #include "Module.h"
 #include "command_test_util.h"
 #include "pixel_test_util.h"
@@ -167,6 +172,58 @@ INSTANTIATE_TEST_SUITE_P(Compositions, OverBudget,
                                            Oversized{"FullHdUnderASmallBudget", 1920, 1080, 16, "--memory-budget 8"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Scene text that costs more than its size ---------------------------------
+
+struct CostlyText {
+  const char* name;
+  std::string text;
+  const char* refusal;  // what the message must say
+};
+
+class CostlyScene : public HostileInput, public ::testing::WithParamInterface<CostlyText> {};
+
+std::string Nested(const std::string& open, const std::string& close, int depth, const std::string& inside = "") {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += open;
+  text += inside;
+  for (int i = 0; i < depth; ++i) text += close;
+  return text;
+}
+
+// Text nested deep, anywhere in the scene, cost the reader time and memory
+// growing with the square of its depth (a 60 KB file took 1.6 GB); text of
+// many tiny values costs many times its size. Both are refused from the
+// text, in time linear in its size and within the budget, naming why.
+TEST_P(CostlyScene, IsRefusedBeforeParsing) {
+  const CostlyText& c = GetParam();
+  const fs::path scene = WriteScene(c.text);
+  const CommandResult run = Host("render " + Quoted(scene) + " --out " + Quoted(dir_ / "out") + " --memory-budget 64");
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err.substr(0, 2000);
+  EXPECT_NE(run.err.find(scene.string() + ": scene: "), std::string::npos) << run.err.substr(0, 2000);
+  EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err.substr(0, 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DepthAndCount, CostlyScene,
+    ::testing::Values(
+        CostlyText{"ArraysAtTheTop", Nested("[", "]", 120000), "nested more than 64 deep at line 1, byte 65"},
+        CostlyText{"ObjectsInAField", "{\"composition\": " + Nested("{\"a\":", "}", 100000, "1") + "}",
+                   "nested more than 64 deep"},
+        CostlyText{"MixedOnLaterLines", "{\n\"layers\":\n" + Nested("[{\"x\":", "}]", 40000, "0") + "}",
+                   "nested more than 64 deep at line 3"},
+        CostlyText{"ManyTinyValues", "{\"render\": {\"times\": [" + Nested("0,", "", 1500000) + "0]}}",
+                   "more than the memory budget of 64 MiB"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Brackets inside strings are text, not nesting: a scene whose names hold
+// them is read as before.
+TEST_F(HostileInput, BracketsInStringsAreNotNesting) {
+  std::string scene = SceneText();
+  scene.insert(scene.find("\"id\": 2"), "\"name\": \"" + std::string(200, '[') + "\\\"" + std::string(200, '{') + "\", ");
+  const CommandResult run = Host("render " + Quoted(WriteScene(scene)) + " --out " + Quoted(dir_ / "out"));
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+}
+
 // ---- Outputs that would overwrite inputs ---------------------------------
 
 struct Overwrite {
@@ -190,6 +247,8 @@ TEST_P(OutputOverInput, IsRefusedAndTheInputKept) {
   const fs::path source = dir_ / "frame_0000.png";
   const fs::path module_copy = dir_ / "module.so";
   fs::copy_file(TOVANE_MODULE_PATH, module_copy);
+  fs::create_directory_symlink(dir_, dir_ / "linked");
+  fs::create_hard_link(module_copy, dir_ / "hard_link.so");
   const std::map<std::string, fs::path> victims = {{"scene", scene}, {"source", source}, {"module", module_copy}};
   const std::string before = Slurp(victims.at(c.victim));
 
@@ -214,7 +273,53 @@ INSTANTIATE_TEST_SUITE_P(
                       Overwrite{"FramesOverTheSourceSequence", "render {scene} --out {dir}", "source"},
                       Overwrite{"TraceOnTheModule", "render {scene} --module {module} --out {dir}/out --trace {module}",
                                 "module"},
-                      Overwrite{"LifecycleTraceOnTheModule", "lifecycle --module {module} --trace {module}", "module"}),
+                      Overwrite{"LifecycleTraceOnTheModule", "lifecycle --module {module} --trace {module}", "module"},
+                      // Other spellings of the same file: through a linked directory, a hard link, a dot segment.
+                      Overwrite{"TraceOnTheSceneThroughALinkedDirectory", "render {scene} --out {dir}/out --trace {dir}/linked/scene.json", "scene"},
+                      Overwrite{"TraceOnAHardLinkToTheModule", "render {scene} --module {module} --out {dir}/out --trace {dir}/hard_link.so", "module"},
+                      Overwrite{"FramesOverTheSourcesThroughALink", "render {scene} --out {dir}/linked/.", "source"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Outputs that would overwrite each other ----------------------------
+
+struct OwnOutput {
+  const char* name;
+  const char* args;    // {scene} and {dir} are filled in
+  const char* victim;  // the output, left by an earlier run, that the trace would replace
+};
+
+class OutputOverOutput : public HostileInput, public ::testing::WithParamInterface<OwnOutput> {};
+
+// The trace aimed at a file the same render writes would silently replace a
+// frame or the sheet: it is refused before anything is written, and what an
+// earlier run left there keeps every byte.
+TEST_P(OutputOverOutput, IsRefusedAndNothingWritten) {
+  const OwnOutput& c = GetParam();
+  const fs::path scene = WriteScene(SceneText());
+  fs::create_directories(dir_ / "out");
+  Spit(dir_ / "out" / c.victim, "from an earlier run");
+  std::string args = c.args;
+  for (const auto& [placeholder, value] :
+       {std::pair<std::string, fs::path>{"{scene}", scene}, {"{dir}", dir_}}) {
+    for (std::size_t at = args.find(placeholder); at != std::string::npos; at = args.find(placeholder))
+      args.replace(at, placeholder.size(), Quoted(value));
+  }
+  const CommandResult run = Host(args);
+  EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.out << run.err;
+  EXPECT_NE(run.err.find("would overwrite"), std::string::npos) << run.err;
+  EXPECT_EQ(Slurp(dir_ / "out" / c.victim), "from an earlier run");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), fs::directory_iterator()), 1) << "something was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TraceOverItsOwnRender, OutputOverOutput,
+    ::testing::Values(OwnOutput{"TraceOnAFrame", "render {scene} --out {dir}/out --trace {dir}/out/frame_0001.png",
+                                "frame_0001.png"},
+                      OwnOutput{"TraceOnAFrameSpelledOtherwise",
+                                "render {scene} --out {dir}/out --trace {dir}/out/../out/./frame_0000.png",
+                                "frame_0000.png"},
+                      OwnOutput{"TraceOnTheContactSheet", "render --out {dir}/out --trace {dir}/out/contact_sheet.png",
+                                "contact_sheet.png"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Writing frames ----------------------------------------------------------
@@ -272,6 +377,34 @@ TEST_F(HostileInput, AKilledRenderLeavesOnlyWholeFrames) {
   RecordProperty("whole_frames", whole);
 }
 
+// The file a write goes through is new, beside its final name, under a name
+// nobody could have planted a link at beforehand; a link planted at the
+// final name is replaced, never followed; a failed write leaves nothing.
+TEST_F(HostileInput, TemporaryFilesAreNewUnguessableAndFollowNoLink) {
+  const fs::path victim = dir_ / "victim.txt";
+  Spit(victim, "keep");
+  const fs::path final_path = dir_ / "out.png";
+  fs::create_symlink(victim, final_path);
+  std::set<std::string> names;
+  for (int i = 0; i < 3; ++i) {
+    WriteThroughTemporary(final_path.string(), [&](std::FILE* file) {
+      names.insert(fs::read_symlink("/proc/self/fd/" + std::to_string(fileno(file))).filename().string());
+      std::fputs("new", file);
+    });
+  }
+  EXPECT_EQ(Slurp(victim), "keep");
+  EXPECT_FALSE(fs::is_symlink(final_path));
+  EXPECT_EQ(Slurp(final_path), "new");
+  EXPECT_EQ(names.size(), 3u) << "a name was used twice";
+  for (const std::string& name : names)
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(out\.png\.partial-[0-9a-f]{16})"))) << name;
+
+  EXPECT_THROW(WriteThroughTemporary((dir_ / "failed.png").string(),
+                                     [](std::FILE*) { throw std::runtime_error("the encoder gave up"); }),
+               std::runtime_error);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2) << "a temporary file stayed";
+}
+
 // ---- Unreadable content ------------------------------------------------------
 
 // A PNG whose header reads but whose data is broken fails its frame, and the
@@ -312,6 +445,93 @@ TEST_F(HostileInput, AnImageOverTheMemoryBudgetIsRefusedNamingIt) {
   EXPECT_EQ(within.exit_code, 0) << within.out << within.err;
 }
 
+// ---- A module that dies ---------------------------------------------------------
+
+struct Death {
+  const char* name;
+  const char* command;  // "render" or "lifecycle"
+  const char* in;       // TOVANE_DIE_IN
+  const char* nth;      // TOVANE_DIE_NTH
+  const char* how;      // TOVANE_DIE_HOW
+  const char* stage;    // what the report must name
+  const char* ending;   // how the report must say it ended
+};
+
+class ModuleThatDies : public HostileInput, public ::testing::WithParamInterface<Death> {};
+
+// However the module ends the process, in whichever command, the command
+// says so naming what the module was doing, exits 1, and leaves no file
+// under a final name, not even the frames rendered before: a frame written
+// before the module died is as untrustworthy as the run.
+TEST_P(ModuleThatDies, IsReportedAndNothingKept) {
+  const Death& c = GetParam();
+  const fs::path scene = WriteScene(R"({"composition": {"width": 8, "height": 8, "frame_rate": 30},
+    "layers": [{"id": 1, "width": 8, "height": 8, "duration": 4, "source": {"type": "gradient"}}],
+    "effect": {"on_layer": 1}, "render": {"times": [0, 0.1, 0.2, 0.3]}})");
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  // Under AddressSanitizer the crash must stay a signal, as it is elsewhere.
+  const std::string environment = std::string("ASAN_OPTIONS=handle_segv=0 TOVANE_DIE_IN=") + c.in +
+                                  " TOVANE_DIE_NTH=" + c.nth + " TOVANE_DIE_HOW=" + c.how + " ";
+  const std::string module = " --module " + Quoted(TOVANE_DYING_MODULE_PATH) + " --timeout 2 --trace " +
+                             Quoted(out / "trace.jsonl");
+  const std::string args = std::string(c.command) == "render"
+                               ? "render " + Quoted(scene) + " --out " + Quoted(out) + module
+                               : "lifecycle" + module;
+  const CommandResult run = testing::RunHostCommand(args, dir_, 60, environment);
+  EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.out << run.err;
+  EXPECT_NE(run.err.find(c.ending), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(c.stage), std::string::npos) << run.err;
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(out)) left.push_back(entry.path().filename().string());
+  EXPECT_TRUE(left.empty()) << "left behind: " << left.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InEveryWay, ModuleThatDies,
+    ::testing::Values(
+        Death{"RenderCrashAtTheThirdFrame", "render", "render", "3", "segv", "frame 3 at 0.2 s", "the module crashed"},
+        Death{"RenderAbortAtTheFirstFrame", "render", "render", "1", "abort", "frame 1 at 0 s", "the module crashed"},
+        Death{"RenderExitsZeroAtTheSecondFrame", "render", "render", "2", "exit0", "frame 2 at",
+              "the module ended the process (exit status 0)"},
+        Death{"RenderHangsAtTheSecondFrame", "render", "render", "2", "hang", "frame 2 at",
+              "did not return within 2 s"},
+        Death{"RenderCrashInSetup", "render", "setup", "1", "segv", "global setup", "the module crashed"},
+        Death{"LifecycleCrashInAbout", "lifecycle", "about", "1", "segv", "about", "the module crashed"},
+        Death{"LifecycleExitsZeroInSetup", "lifecycle", "setup", "1", "exit0", "global setup",
+              "the module ended the process (exit status 0)"},
+        Death{"LifecycleHangsInAbout", "lifecycle", "about", "1", "hang", "about", "did not return within 2 s"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Text that is not UTF-8 ---------------------------------------------------
+
+// Bytes that are no UTF-8 (cut sequences, overlong forms, stray continuation
+// bytes, surrogates) reach every JSON writer as strings: the text written
+// is whole JSON, each bad byte is U+FFFD, and the writer says it replaced.
+TEST_F(HostileInput, TextThatIsNotUtf8ReachesEveryJsonWriterWhole) {
+  const std::string bad[] = {"\xff", "cut \xe2\x82", "overlong \xc0\xaf", "stray \x80\x80", "surrogate \xed\xa0\x80"};
+  Trace trace;
+  for (const std::string& text : bad) {
+    bool replaced = false;
+    const std::string written = JsonText(nlohmann::ordered_json{{"name", text}}, -1, &replaced);
+    EXPECT_TRUE(replaced) << written;
+    EXPECT_NE(nlohmann::json::parse(written).at("name").get<std::string>().find("\xef\xbf\xbd"), std::string::npos);
+    trace.Add({{"call", "add_param"}, {"name", text}});
+  }
+  trace.Add({{"call", "add_param"}, {"name", "Time Type"}});
+  EXPECT_EQ(WriteTraceFile((dir_ / "trace.jsonl").string(), {&trace}), std::size(bad));
+  std::istringstream lines(Slurp(dir_ / "trace.jsonl"));
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) EXPECT_NO_THROW(nlohmann::json::parse(line)) << line;
+  EXPECT_EQ(count, static_cast<int>(std::size(bad)) + 1);
+
+  // A reason on the command line lands in validate's report.
+  const CommandResult run = Host("validate --json --only module-loads --only ignored-commands --skip \"$(printf 'ignored-commands=\\377\\376 reason')\"");
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_NO_THROW(nlohmann::json::parse(run.out)) << run.out;
+  EXPECT_NE(run.err.find("not UTF-8"), std::string::npos) << run.err;
+}
+
 // ---- Wrong options -------------------------------------------------------------
 
 class WrongOptions : public HostileInput, public ::testing::WithParamInterface<const char*> {};
@@ -328,7 +548,10 @@ INSTANTIATE_TEST_SUITE_P(EverySubcommand, WrongOptions,
                          ::testing::Values("", "no-such-command", "render --depth 12", "render --bogus",
                                            "render --memory-budget 0", "render --memory-budget lots", "pipl",
                                            "pipl a b", "lifecycle --trace", "validate --seed minus-one",
-                                           "validate --timeout 0", "validate --only no-such-check"));
+                                           "validate --timeout 0", "validate --only no-such-check",
+                                           "validate --threads 100000", "validate --frames 2000000000",
+                                           "validate --fuzz-cases -1", "render --timeout 0", "lifecycle --timeout x", "render \"\"",
+                                           "render --depth \"\""));
 
 // ---- Damaged modules ---------------------------------------------------------------
 

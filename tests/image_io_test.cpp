@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "PixelWorld.h"
 #include "pixel_test_util.h"
@@ -119,14 +121,124 @@ TEST_F(ImageFiles, FailuresNameTheFile) {
   for (std::size_t i = 60; i < bytes.size() - 20; i += 7) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
   WriteBytes(Path("broken.png"), bytes);
   const std::string broken = MessageOf([&] { ReadPng(Path("broken.png"), BitDepth::k8); });
-  EXPECT_NE(broken.find(Path("broken.png") + ": broken PNG data: "), std::string::npos) << broken;
-  EXPECT_GT(broken.size(), Path("broken.png").size() + std::string(": broken PNG data: ").size()) << broken;
+  EXPECT_NE(broken.find(Path("broken.png") + ": the IDAT chunk at byte 33 has a wrong checksum"), std::string::npos)
+      << broken;
   const std::string cut = MessageOf([&] {
     WriteBytes(Path("cut.png"), ReadBytes(Path("whole.png")).substr(0, 100));
     ReadPng(Path("cut.png"), BitDepth::k8);
   });
-  EXPECT_NE(cut.find(Path("cut.png") + ": broken PNG data: the file ends before its pixels do"), std::string::npos)
-      << cut;
+  EXPECT_NE(cut.find(Path("cut.png") + ": the IDAT chunk at byte 33 claims "), std::string::npos) << cut;
+  EXPECT_NE(cut.find("but the file ends after 59"), std::string::npos) << cut;
+}
+
+// ---- Damaged files the decoder would misread ---------------------------------
+
+// The decoder skips checksums: a file changed anywhere decoded, before, to
+// other pixels or with its damage unseen. Every single changed byte of a
+// file, wherever it falls (signature, a chunk's length, type, data or
+// checksum), is now refused naming the file.
+TEST_F(ImageFiles, AChangeAnywhereInAFileIsRefused) {
+  for (const BitDepth depth : {BitDepth::k8, BitDepth::k16}) {
+    PixelWorld picture(5, 3, depth);
+    FillRandom(picture, 21);
+    WritePng(picture.world(), Path("whole.png"));
+    const std::string whole = ReadBytes(Path("whole.png"));
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+      for (const unsigned char flip : {0x01, 0x80}) {
+        std::string bytes = whole;
+        bytes[i] = static_cast<char>(bytes[i] ^ flip);
+        WriteBytes(Path("changed.png"), bytes);
+        const std::string refused = MessageOf([&] { ReadPng(Path("changed.png"), depth); });
+        EXPECT_EQ(refused.rfind(Path("changed.png") + ": ", 0), 0u)
+            << "byte " << i << " ^ " << int{flip} << " of " << whole.size() << ": " << refused;
+      }
+    }
+  }
+}
+
+// A PNG of palette indices, written here because the library writes RGBA
+// only: `indices` one a pixel, rows of `width`, at `bits` per index.
+std::string PalettePng(std::uint32_t width, const std::vector<unsigned char>& indices, int bits, int entries,
+                       bool interlaced) {
+  const auto big32 = [](std::string& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+  };
+  const auto chunk = [&](std::string& out, const char* type, const std::string& data) {
+    big32(out, static_cast<std::uint32_t>(data.size()));
+    const std::string body = type + data;
+    out += body;
+    big32(out, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+  };
+  const std::uint32_t height = static_cast<std::uint32_t>(indices.size() / width);
+  // Each pass's rows, packed, with filter "none".
+  static const int kStart[7][2] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
+  static const int kStep[7][2] = {{8, 8}, {8, 8}, {4, 8}, {4, 4}, {2, 4}, {2, 2}, {1, 2}};
+  std::string raw;
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    const std::uint32_t x0 = interlaced ? kStart[pass][0] : 0, y0 = interlaced ? kStart[pass][1] : 0;
+    const std::uint32_t dx = interlaced ? kStep[pass][0] : 1, dy = interlaced ? kStep[pass][1] : 1;
+    if (x0 >= width || y0 >= height) continue;
+    for (std::uint32_t y = y0; y < height; y += dy) {
+      raw += '\0';
+      std::string row((((width - x0 + dx - 1) / dx) * static_cast<std::uint32_t>(bits) + 7) / 8, '\0');
+      std::uint32_t n = 0;
+      for (std::uint32_t x = x0; x < width; x += dx, ++n) {
+        const std::uint32_t bit = n * static_cast<std::uint32_t>(bits);
+        row[bit / 8] = static_cast<char>(row[bit / 8] | (indices[y * width + x] << (8 - bits - bit % 8)));
+      }
+      raw += row;
+    }
+  }
+  uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packed_size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &packed_size, reinterpret_cast<const Bytef*>(raw.data()),
+           static_cast<uLong>(raw.size()));
+  packed.resize(packed_size);
+  std::string file = "\x89PNG\r\n\x1a\n", header;
+  big32(header, width);
+  big32(header, height);
+  header += static_cast<char>(bits);
+  header += std::string("\x03\0\0", 3) + static_cast<char>(interlaced ? 1 : 0);
+  chunk(file, "IHDR", header);
+  std::string palette;
+  for (int i = 0; i < entries; ++i) palette += {static_cast<char>(i), static_cast<char>(255 - i), '\x7f'};
+  chunk(file, "PLTE", palette);
+  chunk(file, "IDAT", packed);
+  chunk(file, "IEND", "");
+  return file;
+}
+
+// Indices past a short palette made the decoder fill pixels from memory it
+// never set. At every index width, interlaced or not, one index past the
+// palette anywhere is refused naming the pixel; indices within it decode to
+// their palette colours.
+TEST_F(ImageFiles, PaletteIndicesPastThePaletteAreRefused) {
+  const std::uint32_t width = 11, height = 9;
+  for (const int bits : {1, 2, 4, 8}) {
+    for (const bool interlaced : {false, true}) {
+      const int entries = bits == 1 ? 1 : (1 << bits) - 1;
+      std::vector<unsigned char> indices(width * height);
+      for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<unsigned char>(i % entries);
+      const std::string what = std::to_string(bits) + " bits" + (interlaced ? ", interlaced" : "");
+      WriteBytes(Path("fits.png"), PalettePng(width, indices, bits, entries, interlaced));
+      const std::unique_ptr<PixelWorld> read = ReadPng(Path("fits.png"), BitDepth::k8);
+      for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x)
+          ASSERT_EQ(read->At<PF_Pixel8>(static_cast<A_long>(x), static_cast<A_long>(y)).red, indices[y * width + x])
+              << what << " at " << x << ", " << y;
+      for (const std::uint32_t at : {0u, 5u, width * height / 2 + 3, width * height - 1}) {
+        std::vector<unsigned char> past = indices;
+        past[at] = static_cast<unsigned char>(entries);
+        WriteBytes(Path("past.png"), PalettePng(width, past, bits, entries, interlaced));
+        const std::string refused = MessageOf([&] { ReadPng(Path("past.png"), BitDepth::k8); });
+        const std::string pixel = "(" + std::to_string(at % width) + ", " + std::to_string(at / width) + ")";
+        EXPECT_NE(refused.find(Path("past.png") + ": the pixel at " + pixel + " uses palette entry " +
+                               std::to_string(entries)),
+                  std::string::npos)
+            << what << ": " << refused;
+      }
+    }
+  }
 }
 
 // A PNG's header says how large the image is; a read that believed it blindly

@@ -144,14 +144,10 @@ void PlaceOnSheet(PixelWorld& sheet, const PixelWorld* output, A_long left, A_lo
   sheet.FillRect({left + kPanelWidth + 1, top - 2, left + kPanelWidth + 2, top + kPanelHeight + 2}, kEdgeColour);
 }
 
-}  // namespace
-
-int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
-  InputFiles inputs;
-  inputs.Add(module.path());
-  inputs.RefuseOverwrite(hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png"),
-                         "contact sheet");
-  if (!options.trace_path.empty()) inputs.RefuseOverwrite(options.trace_path, "trace");
+// Renders every panel and writes the sheet; runs in the module's process.
+int RenderSheet(const RenderOptions& options, ModuleStage& stage) {
+  stage.Begin("loading the module");
+  const hostsim::Module module(options.module_path);
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : BitDepth::k8;
   const std::vector<Row> rows = DemoRows();
   const A_long row_height = kRowHeaderHeight + kLabelHeight + kPanelHeight + kCaptionHeight + kRowGap;
@@ -183,12 +179,12 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
                                {controls::kTimeType, panel.time_type},
                                {controls::kTimePercent, panel.time_percent},
                                {controls::kTimeSec, panel.time_sec}};
-      runs.push_back(std::make_unique<EffectRun>(module, scene, depth, !options.trace_path.empty()));
+      runs.push_back(std::make_unique<EffectRun>(module, scene, depth, !options.trace_path.empty(), stage));
       EffectRun& run = *runs.back();
       std::string problem, caption = panel.caption;
       std::unique_ptr<PixelWorld> output;
       if (run.Start(problem)) {
-        hostsim::FrameResult frame = run.Render(scene.render.times[0]);
+        hostsim::FrameResult frame = run.Render(scene.render.times[0], "the frame of panel " + panel.title);
         if (frame.error() != PF_Err_NONE || !frame.output)
           problem = "render failed with error " + std::to_string(frame.error());
         output = std::move(frame.output);
@@ -220,8 +216,7 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
 
   const std::string path = hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png");
   try {
-    hostsim::WriteThroughTemporary(
-        path, [&](const std::string& temporary) { hostsim::WritePng(sheet.world(), temporary, 8); });
+    hostsim::WritePng(sheet.world(), path, 8);
     std::cout << "contact sheet: " << path << " (" << width << "x" << height << ")\n";
   } catch (const std::runtime_error& e) {
     std::cerr << "render: " << e.what() << '\n';
@@ -233,6 +228,18 @@ int RenderDemo(const RenderOptions& options, const hostsim::Module& module) {
     if (!WriteTrace(options.trace_path, traces)) failed = true;
   }
   return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int RenderDemo(const RenderOptions& options) {
+  ProtectedFiles files;
+  files.AddInput(options.module_path);
+  files.ClaimOutput(hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png"),
+                    "the contact sheet");
+  if (!options.trace_path.empty()) files.ClaimOutput(options.trace_path, "the trace");
+  return RunModuleInChild("render", options.timeout_seconds,
+                          [&](ModuleStage& stage) { return RenderSheet(options, stage); });
 }
 
 }  // namespace render

@@ -1,12 +1,17 @@
 // `tovane-host lifecycle`: runs the effect through everything but rendering
 // and shows what it declared and said, and every host call it made.
 
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "CommandSupport.h"
 #include "Commands.h"
 #include "FileAccess.h"
+#include "JsonText.h"
+#include "ModuleProcess.h"
+#include "ProtectedFiles.h"
 #include "Session.h"
 #include "EffectControls.h"
 
@@ -15,6 +20,7 @@ namespace {
 struct LifecycleOptions {
   std::string module_path;
   std::string trace_path;
+  int timeout_seconds = 600;  // for one command of the module
 };
 
 const char* TypeName(PF_ParamType type) {
@@ -71,28 +77,28 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
-int RunLifecycle(const LifecycleOptions& options) {
-  if (options.module_path.empty()) {
-    std::cerr << "lifecycle: no effect module known to this build; name one with --module\n";
-    return kExitWrongOptions;
-  }
+// Every command of the lifecycle, in the module's process.
+int RunCommands(const LifecycleOptions& options, ModuleStage& stage) {
+  stage.Begin("loading the module");
   const auto module = std::make_unique<hostsim::Module>(options.module_path);
 
   hostsim::Host host(*module);
   hostsim::Session session(host);
   bool failed = false;
-  auto step = [&](const char* what, PF_Err err) {
+  auto step = [&](const std::string& what, const std::function<PF_Err()>& command) {
+    stage.Begin(what);
+    const PF_Err err = command();
     std::cout << what << ": " << err << '\n';
     failed = failed || err != PF_Err_NONE;
   };
 
   std::cout << "module: " << module->path() << '\n';
-  step("global setup", session.GlobalSetup());
+  step("global setup", [&] { return session.GlobalSetup(); });
   const PF_OutData setup = session.out_data();
   std::cout << "  version 0x" << std::hex << setup.my_version << ", out_flags 0x" << setup.out_flags
             << ", out_flags2 0x" << setup.out_flags2 << std::dec << '\n';
 
-  step("params setup", session.ParamsSetup());
+  step("params setup", [&] { return session.ParamsSetup(); });
   std::cout << "  num_params " << session.out_data().num_params << '\n';
   for (std::size_t i = 0; i < host.declared_params().size(); ++i) {
     PrintParam(std::cout, static_cast<PF_ParamIndex>(i + 1), host.declared_params()[i]);
@@ -102,16 +108,16 @@ int RunLifecycle(const LifecycleOptions& options) {
   for (A_long time_type : {controls::kPercent, controls::kSecond}) {
     const std::string what =
         "update params UI (" + std::string(controls::kTimeType) + " " + std::to_string(time_type) + ")";
-    step(what.c_str(), session.UpdateParamsUI(controls::kTimeType, time_type));
+    step(what, [&] { return session.UpdateParamsUI(controls::kTimeType, time_type); });
     std::cout << "  hidden: " << controls::kTimePercent << " "
               << host.stream_hidden(host.DeclaredIndex(controls::kTimePercent)) << ", " << controls::kTimeSec << " "
               << host.stream_hidden(host.DeclaredIndex(controls::kTimeSec)) << '\n';
   }
 
-  step("about", session.About());
+  step("about", [&] { return session.About(); });
   std::cout << "  \"" << Printable(session.about_text()) << "\"\n";
 
-  step("global setdown", session.GlobalSetdown());
+  step("global setdown", [&] { return session.GlobalSetdown(); });
 
   const hostsim::Holdings held = host.holdings();
   std::cout << "held afterwards: " << held.Describe();
@@ -121,14 +127,29 @@ int RunLifecycle(const LifecycleOptions& options) {
 
   if (options.trace_path.empty()) {
     std::cout << "trace:\n";
-    host.trace().WriteJsonLines(std::cout);
+    if (host.trace().WriteJsonLines(std::cout) > 0)
+      std::cerr << "lifecycle: " << hostsim::ReplacedTextNotice("the trace") << '\n';
   } else {
-    if (hostsim::CanonicalPath(options.trace_path) == hostsim::CanonicalPath(module->path()))
-      throw hostsim::FileAccessError(options.trace_path + ": the trace would overwrite the module");
-    hostsim::WriteTraceFile(options.trace_path, {&host.trace()});
+    if (hostsim::WriteTraceFile(options.trace_path, {&host.trace()}) > 0)
+      std::cerr << "lifecycle: " << hostsim::ReplacedTextNotice("the trace " + options.trace_path) << '\n';
     std::cout << "trace: " << options.trace_path << '\n';
   }
   return failed ? 1 : 0;
+}
+
+int RunLifecycle(const LifecycleOptions& options) {
+  if (options.module_path.empty()) {
+    std::cerr << "lifecycle: no effect module known to this build; name one with --module\n";
+    return kExitWrongOptions;
+  }
+  if (!options.trace_path.empty()) {
+    // Refused before the module runs, so a refused command changes nothing.
+    ProtectedFiles files;
+    files.AddInput(options.module_path);
+    files.ClaimOutput(options.trace_path, "the trace");
+  }
+  return RunModuleInChild("lifecycle", options.timeout_seconds,
+                          [&](ModuleStage& stage) { return RunCommands(options, stage); });
 }
 
 }  // namespace
@@ -140,5 +161,6 @@ void AddLifecycleCommand(CLI::App& app) {
       "lifecycle", "Global setup, params setup, the visibility update, About and global setdown, traced");
   command->add_option("--module", options->module_path, "Effect module to load")->capture_default_str();
   command->add_option("--trace", options->trace_path, "Write the call trace here as JSON Lines instead of printing it");
+  AddModuleTimeoutOption(*command, options->timeout_seconds);
   command->callback([options] { RunCommand("lifecycle", [&] { return RunLifecycle(*options); }); });
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "CommandSupport.h"
 #include "Commands.h"
 #include "FileAccess.h"
 #include "PiplReader.h"
@@ -54,15 +55,19 @@ void CompareWithGlobalSetup(const std::string& path, const pipl::PropertyList& l
 }
 
 int RunPipl(const PiplOptions& options) {
-  const std::string contents = hostsim::ReadRegularFile(options.path, options.memory.bytes, "module or list file");
+  // The file is held twice while it is copied into bytes; what is left of
+  // the budget then bounds the resources copied out of it.
+  std::string contents = hostsim::ReadRegularFile(options.path, options.memory.bytes / 2, "module or list file");
   const pipl::Bytes bytes(contents.begin(), contents.end());
+  std::string().swap(contents);
 
   std::vector<std::string> problems;
   pipl::PropertyList list;
   try {
-    pipl::Bytes list_bytes = bytes;
+    pipl::Bytes resource;  // the list copied out of a module
+    const pipl::Bytes* list_bytes = &bytes;
     if (pipl::LooksLikePeImage(bytes)) {
-      const std::vector<pipl::PeResource> found = pipl::FindPeResources(bytes, "PIPL", kPiplResourceId, options.memory.bytes);
+      std::vector<pipl::PeResource> found = pipl::FindPeResources(bytes, "PIPL", kPiplResourceId, options.memory.bytes - bytes.size());
       if (found.empty()) {
         std::cerr << "pipl: '" << options.path << "' has no resource PIPL " << kPiplResourceId << '\n';
         return 1;
@@ -74,9 +79,10 @@ int RunPipl(const PiplOptions& options) {
       if (found.size() != 1) problems.push_back("the module holds " + std::to_string(found.size()) + " PIPL lists");
       if (found[0].language != kEnglishUnitedStates) problems.push_back("the list's language is not 1033");
       if (found[0].code_page != kWesternCodePage) problems.push_back("the list's code page is not 1252");
-      list_bytes = found[0].data;
+      resource = std::move(found[0].data);
+      list_bytes = &resource;
     }
-    list = pipl::ParsePropertyList(list_bytes);
+    list = pipl::ParsePropertyList(*list_bytes);
   } catch (const pipl::FormatError& error) {
     std::cerr << "pipl: '" << options.path << "': " << error.what() << '\n';
     return 1;

@@ -4,6 +4,7 @@
 // timing does.
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandSupport.h"
 #include "Commands.h"
 #include "Downsampled.h"
 #include "FileAccess.h"
@@ -25,27 +27,12 @@ namespace fs = std::filesystem;
 using hostsim::BitDepth;
 using hostsim::PixelWorld;
 using render::EffectRun;
-using render::InputFiles;
 using render::RenderOptions;
 
 std::string TimeText(const A_Time& t) {
   std::ostringstream s;
   s << (t.scale ? static_cast<double>(t.value) / t.scale : 0.0) << " s (" << t.value << "/" << t.scale << ")";
   return s.str();
-}
-
-// Writes a rendered world under `path_stem` plus the extension of its depth,
-// through a temporary file, and returns the path written.
-std::string WriteFrame(const PixelWorld& world, const std::string& path_stem) {
-  const std::string path = path_stem + hostsim::ImageExtensionFor(world.depth());
-  hostsim::WriteThroughTemporary(path, [&](const std::string& temporary) {
-    if (world.depth() == BitDepth::k32) {
-      hostsim::WriteExr(world.world(), temporary);
-    } else {
-      hostsim::WritePng(world.world(), temporary);
-    }
-  });
-  return path;
 }
 
 // The worlds one frame holds at once: the effect layer's input and output and
@@ -75,28 +62,15 @@ std::uint64_t FrameBytes(const hostsim::Scene& scene, BitDepth depth) {
 
 // ---- Scene files ------------------------------------------------------------
 
-int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
-  const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path, options.memory);
-  const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
-  options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
-                                                      std::to_string(static_cast<int>(depth)) + " bits");
-  const std::size_t count = scene.render.times.size();
-  const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
-  const auto stem_of = [&](std::size_t i) {
-    std::ostringstream name;
-    name << "frame_" << std::setw(digits) << std::setfill('0') << i;
-    return hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / name.str());
-  };
-  // Refused before anything is written, so a refused render changes nothing.
-  InputFiles inputs;
-  inputs.Add(options.scene_path);
-  inputs.Add(module.path());
-  inputs.AddSources(scene);
-  for (std::size_t i = 0; i < count; ++i)
-    inputs.RefuseOverwrite(stem_of(i) + hostsim::ImageExtensionFor(depth), "frame");
-  if (!options.trace_path.empty()) inputs.RefuseOverwrite(options.trace_path, "trace");
+std::string FrameText(std::size_t i, const A_Time& time) { return "frame " + std::to_string(i + 1) + " at " + TimeText(time); }
 
-  EffectRun run(module, scene, depth, !options.trace_path.empty());
+// Every frame, one effect instance around them, in the module's process.
+int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitDepth depth,
+                 const std::function<std::string(std::size_t)>& stem_of, ModuleStage& stage) {
+  stage.Begin("loading the module");
+  const hostsim::Module module(options.module_path);
+  const std::size_t count = scene.render.times.size();
+  EffectRun run(module, scene, depth, !options.trace_path.empty(), stage);
   std::string problem;
   bool failed = false;
   if (!run.Start(problem)) {
@@ -106,12 +80,11 @@ int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
     for (std::size_t i = 0; i < count; ++i) {
       const A_Time& time = scene.render.times[i];
       const std::size_t traced_before = run.host().trace().entries().size();
-      hostsim::FrameResult frame = run.Render(time);
+      hostsim::FrameResult frame = run.Render(time, FrameText(i, time));
       std::cout << "frame " << (i + 1) << "/" << count << " at " << TimeText(time) << ": ";
       if (frame.error() != PF_Err_NONE || !frame.output) {
         std::cout << "error " << frame.error() << '\n';
-        std::cerr << "render: frame " << (i + 1) << " at " << TimeText(time) << " failed with error "
-                  << frame.error();
+        std::cerr << "render: " << FrameText(i, time) << " failed with error " << frame.error();
         const std::vector<std::string> reasons = run.HostFailuresAt(time, traced_before);
         for (std::size_t n = 0; n < reasons.size(); ++n) std::cerr << (n == 0 ? ": " : "; ") << reasons[n];
         std::cerr << '\n';
@@ -119,7 +92,7 @@ int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
         continue;
       }
       try {
-        const std::string path = WriteFrame(*frame.output, stem_of(i));
+        const std::string path = hostsim::WriteImage(frame.output->world(), stem_of(i));
         std::cout << frame.output->width() << "x" << frame.output->height() << " -> " << path << '\n';
       } catch (const std::runtime_error& e) {
         std::cout << "not written\n";
@@ -135,19 +108,46 @@ int RenderScene(const RenderOptions& options, const hostsim::Module& module) {
   return failed ? 1 : 0;
 }
 
+int RenderScene(const RenderOptions& options) {
+  const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path, options.memory);
+  const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
+  options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
+                                                      std::to_string(static_cast<int>(depth)) + " bits");
+  const std::size_t count = scene.render.times.size();
+  const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
+  const auto stem_of = [&](std::size_t i) {
+    std::ostringstream name;
+    name << "frame_" << std::setw(digits) << std::setfill('0') << i;
+    return hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / name.str());
+  };
+  // Refused before anything is written, so a refused render changes nothing.
+  ProtectedFiles files;
+  files.AddInput(options.scene_path);
+  files.AddInput(options.module_path);
+  render::AddSourcesOf(scene, files);
+  for (std::size_t i = 0; i < count; ++i)
+    files.ClaimOutput(stem_of(i) + hostsim::ImageExtensionFor(depth), "frame " + std::to_string(i + 1));
+  if (!options.trace_path.empty()) files.ClaimOutput(options.trace_path, "the trace");
+  return RunModuleInChild("render", options.timeout_seconds,
+                          [&](ModuleStage& stage) { return RenderFrames(options, scene, depth, stem_of, stage); });
+}
+
 int RunRender(const RenderOptions& options) {
+  if (options.scene_given && options.scene_path.empty()) {
+    std::cerr << "render: the scene path is empty; omit it for the demo contact sheet\n";
+    return kExitWrongOptions;
+  }
   if (options.module_path.empty()) {
     std::cerr << "render: no effect module known to this build; name one with --module\n";
     return kExitWrongOptions;
   }
-  const hostsim::Module module(options.module_path);
   std::error_code ec;
   fs::create_directories(hostsim::PathFromUtf8(options.out_dir), ec);
   if (ec) {
     std::cerr << "render: cannot create the output directory '" << options.out_dir << "': " << ec.message() << '\n';
     return kExitFailed;
   }
-  return options.scene_path.empty() ? render::RenderDemo(options, module) : RenderScene(options, module);
+  return options.scene_path.empty() ? render::RenderDemo(options) : RenderScene(options);
 }
 
 }  // namespace
@@ -159,13 +159,22 @@ void AddRenderCommand(CLI::App& app) {
       "render",
       "Render frames of a scene file through the effect (one image per time), or without a scene a contact sheet "
       "of the placement modes and timing");
-  command->add_option("scene", options->scene_path, "Scene JSON file; omit for the demo contact sheet");
+  CLI::Option* scene = command->add_option("scene", options->scene_path, "Scene JSON file; omit for the demo contact sheet");
   command->add_option("--module", options->module_path, "Effect module to load")->capture_default_str();
   command->add_option("--out", options->out_dir, "Directory for the images (made if missing)")->capture_default_str();
-  command->add_option("--depth", options->depth, "Bits per channel, overriding the scene's: 8, 16 or 32")
+  CLI::Option* depth = command->add_option("--depth", options->depth, "Bits per channel, overriding the scene's: 8, 16 or 32")
       ->check(CLI::IsMember({8, 16, 32}));
   command->add_option("--trace", options->trace_path,
                       "Write the host call trace here as JSON Lines (kept in memory only when asked for)");
   AddMemoryBudgetOption(*command, options->memory);
-  command->callback([options] { RunCommand("render", [&] { return RunRender(*options); }); });
+  AddModuleTimeoutOption(*command, options->timeout_seconds);
+  command->callback([options, scene, depth] {
+    // CLI11 passes an empty value by, leaving the default in place.
+    if (depth->count() > 0 && options->depth == 0) {
+      std::cerr << "render: --depth: expected 8, 16 or 32, got nothing\n";
+      throw CLI::RuntimeError(kExitWrongOptions);
+    }
+    options->scene_given = scene->count() > 0;
+    RunCommand("render", [&] { return RunRender(*options); });
+  });
 }

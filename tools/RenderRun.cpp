@@ -4,12 +4,14 @@
 #include <iostream>
 
 #include "FileAccess.h"
+#include "JsonText.h"
 #include "pixels/PixelSource.h"
 
 namespace render {
 
-EffectRun::EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, hostsim::BitDepth depth, bool traced)
-    : host_(module), session_(host_) {
+EffectRun::EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, hostsim::BitDepth depth, bool traced,
+                     ModuleStage& stage)
+    : stage_(stage), host_(module), session_(host_) {
   // Kept only to be written: a trace grows by kilobytes a frame.
   host_.trace().set_enabled(traced);
   host_.SetScene(scene.composition, scene.effect);
@@ -17,13 +19,20 @@ EffectRun::EffectRun(const hostsim::Module& module, const hostsim::Scene& scene,
   host_.SetBitDepth(depth);
 }
 
+hostsim::FrameResult EffectRun::Render(const A_Time& comp_time, const std::string& what) {
+  stage_.Begin(what + " (smart pre-render and smart render)");
+  return session_.RenderFrameAtCompTime(comp_time);
+}
+
 bool EffectRun::Start(std::string& problem) {
+  stage_.Begin("global setup");
   PF_Err err = session_.GlobalSetup();
   started_ = err == PF_Err_NONE;
   if (err != PF_Err_NONE) {
     problem = "global setup failed with error " + std::to_string(err);
     return false;
   }
+  stage_.Begin("params setup");
   if ((err = session_.ParamsSetup()) != PF_Err_NONE) {
     problem = "params setup failed with error " + std::to_string(err);
     return false;
@@ -34,6 +43,7 @@ bool EffectRun::Start(std::string& problem) {
     problem = refused.what();
     return false;
   }
+  stage_.Begin("update params UI");
   if ((err = session_.UpdateParamsUI()) != PF_Err_NONE) {
     problem = "update params UI failed with error " + std::to_string(err);
     return false;
@@ -43,6 +53,7 @@ bool EffectRun::Start(std::string& problem) {
 
 bool EffectRun::Finish(std::vector<std::string>& problems) {
   if (started_) {
+    stage_.Begin("global setdown");
     const PF_Err down = session_.GlobalSetdown();
     if (down != PF_Err_NONE) problems.push_back("global setdown failed with error " + std::to_string(down));
   }
@@ -58,7 +69,7 @@ std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size
   if (!traced) {
     trace.set_enabled(true);
     first_traced_entry = trace.entries().size();
-    Render(time);
+    Render(time, "the failed frame again, traced");
   }
   std::vector<std::string> failures;
   for (std::size_t i = first_traced_entry; i < trace.entries().size(); ++i) {
@@ -72,27 +83,19 @@ std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size
   return failures;
 }
 
-void InputFiles::Add(const std::string& path) { canonical_.insert(hostsim::CanonicalPath(path)); }
-
-void InputFiles::AddSources(const hostsim::Scene& scene) {
+void AddSourcesOf(const hostsim::Scene& scene, ProtectedFiles& files) {
   for (const hostsim::LayerModel& layer : scene.composition.layers) {
     const auto* png = dynamic_cast<const hostsim::PngSource*>(layer.source.get());
     if (png == nullptr) continue;
     const A_long frames = std::max<A_long>(png->frame_count(), 1);
-    for (A_long i = 0; i < frames; ++i) Add(png->PathOf(i));
-  }
-}
-
-void InputFiles::RefuseOverwrite(const std::string& output, const char* what) const {
-  if (canonical_.count(hostsim::CanonicalPath(output))) {
-    throw hostsim::FileAccessError(output + ": the " + std::string(what) +
-                                   " would overwrite a file this render reads; choose another path");
+    for (A_long i = 0; i < frames; ++i) files.AddInput(png->PathOf(i));
   }
 }
 
 bool WriteTrace(const std::string& path, const std::vector<const hostsim::Trace*>& traces) {
   try {
-    hostsim::WriteTraceFile(path, traces);
+    if (hostsim::WriteTraceFile(path, traces) > 0)
+      std::cerr << "render: " << hostsim::ReplacedTextNotice("the trace " + path) << '\n';
   } catch (const hostsim::FileAccessError& e) {
     std::cerr << "render: " << e.what() << '\n';
     return false;

@@ -3,15 +3,34 @@
 // same as JSON. Exits 1 when any check fails, crashes or times out, 2 when
 // the options are wrong.
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "CommandSupport.h"
 #include "Commands.h"
+#include "JsonText.h"
 #include "Validator.h"
 
 namespace {
+
+#if defined(_WIN32)
+int DuplicateFd(int fd) { return _dup(fd); }
+void MoveFd(int from, int to) { _dup2(from, to); }
+void CloseFd(int fd) { _close(fd); }
+#else
+int DuplicateFd(int fd) { return dup(fd); }
+void MoveFd(int from, int to) { dup2(from, to); }
+void CloseFd(int fd) { close(fd); }
+#endif
 
 struct ValidateOptions {
   hostsim::validate::Options run;
@@ -49,9 +68,23 @@ int RunValidate(ValidateOptions& options) {
     // Printed before anything runs, so a run that dies can still be repeated.
     std::cout << "seed " << options.run.seed << '\n' << std::flush;
   }
+  // With --json, standard output carries the report alone: whatever the
+  // module prints while it is checked goes to standard error instead.
+  std::cout.flush();
+  std::fflush(stdout);
+  const int report_out = options.json ? DuplicateFd(1) : -1;
+  if (report_out >= 0) MoveFd(2, 1);
   const hostsim::validate::Report report = hostsim::validate::Validate(options.run);
+  if (report_out >= 0) {
+    std::cout.flush();
+    std::fflush(stdout);
+    MoveFd(report_out, 1);
+    CloseFd(report_out);
+  }
   if (options.json) {
-    std::cout << report.ToJson().dump(2) << '\n';
+    bool replaced = false;
+    std::cout << hostsim::JsonText(report.ToJson(), 2, &replaced) << '\n';
+    if (replaced) std::cerr << "validate: " << hostsim::ReplacedTextNotice("the report") << '\n';
   } else {
     report.PrintText(std::cout);
   }
@@ -72,10 +105,17 @@ void AddValidateCommand(CLI::App& app) {
   command->add_flag("--list", options->list, "List the checks and what each checks, then exit");
   command->add_option("--only", options->run.only, "Run only these checks (ids; repeatable)");
   command->add_option("--skip", options->skip, "Leave out a check, as ID or ID=reason (repeatable)");
-  command->add_option("--frames", options->run.frames, "Frames of the render sequence")->capture_default_str();
+  // Bounded so that a huge count is a wrong option, not a run that ends as
+  // if the module had failed to return.
+  command->add_option("--frames", options->run.frames, "Frames of the render sequence")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000));
   command->add_option("--fuzz-cases", options->run.fuzz_cases, "Random scenes of the parameter fuzz")
-      ->capture_default_str();
-  command->add_option("--threads", options->run.threads, "Threads of the concurrent render")->capture_default_str();
+      ->capture_default_str()
+      ->check(CLI::Range(0, 10000000));
+  command->add_option("--threads", options->run.threads, "Threads of the concurrent render")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 256));
 #if defined(_WIN32)
   command->add_flag("--no-isolate", options->no_isolate,
                     "Has no effect here: this build runs every check in one process, so a module that crashes "

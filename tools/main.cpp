@@ -1,8 +1,6 @@
 // tovane-host: drives the TovaneParvolith effect module through the
 // substitute host. Each subcommand registers itself from its own file.
 
-#include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,39 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "CommandSupport.h"
 #include "Commands.h"
-
-std::string DefaultModulePath() {
-#if defined(TOVANE_DEFAULT_MODULE_PATH)
-  return TOVANE_DEFAULT_MODULE_PATH;
-#else
-  return std::string();
-#endif
-}
-
-void RunCommand(const char* name, const std::function<int()>& body) {
-  int code = kExitFailed;
-  try {
-    code = body();
-  } catch (const std::bad_alloc&) {
-    std::cerr << name << ": out of memory; the input asks for more than this machine can give "
-              << "(a smaller --memory-budget refuses such input before allocating)\n";
-  } catch (const std::exception& error) {
-    std::cerr << name << ": " << error.what() << '\n';
-  } catch (...) {
-    std::cerr << name << ": stopped by an error of unknown type\n";
-  }
-  if (code != 0) throw CLI::RuntimeError(code);
-}
-
-void AddMemoryBudgetOption(CLI::App& command, hostsim::MemoryBudget& budget) {
-  command
-      .add_option_function<std::uint64_t>(
-          "--memory-budget", [&budget](std::uint64_t mib) { budget.bytes = mib * hostsim::MemoryBudget::kBytesPerMiB; },
-          "MiB this command may set aside for what its input asks for (default " +
-              std::to_string(hostsim::MemoryBudget::kDefaultMiB) + "); larger input is refused")
-      ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 30));
-}
 
 #if defined(_WIN32)
 // The arguments as UTF-8. Windows hands main() its arguments in the process's

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 
 #include "PF_EntryPoint.h"
@@ -122,12 +123,20 @@ struct DirectoryEntry {
   bool subdirectory;
 };
 
-std::vector<DirectoryEntry> ReadDirectory(const Bytes& image, std::size_t root, std::uint32_t offset) {
+// Calls `visit` with each entry of the directory at `offset`, counting each
+// against `visits_left`: a tree whose entries point back into it, or many
+// times at one directory, is refused instead of walked for ever (or for the
+// square of its size).
+void ForEachEntry(const Bytes& image, std::size_t root, std::uint32_t offset, std::uint64_t& visits_left,
+                  const std::function<void(const DirectoryEntry&)>& visit) {
   const std::size_t at = root + offset;
   const std::uint16_t named = LeU16(image, at + 12, "resource directory");
   const std::uint16_t numbered = LeU16(image, at + 14, "resource directory");
-  std::vector<DirectoryEntry> entries;
   for (std::size_t i = 0; i < std::size_t{named} + numbered; ++i) {
+    if (visits_left == 0)
+      throw FormatError("the resource directories list more entries, counting each time one is reached, than a "
+                        "file of " + std::to_string(image.size()) + " bytes can hold: they repeat or point back");
+    --visits_left;
     const std::uint32_t name = LeU32(image, at + 16 + 8 * i, "resource directory entry");
     const std::uint32_t target = LeU32(image, at + 20 + 8 * i, "resource directory entry");
     DirectoryEntry entry{(name & 0x80000000u) != 0, "", static_cast<std::uint16_t>(name & 0xFFFF),
@@ -141,9 +150,8 @@ std::vector<DirectoryEntry> ReadDirectory(const Bytes& image, std::size_t root, 
         entry.name += unit < 0x80 ? static_cast<char>(unit) : '?';
       }
     }
-    entries.push_back(entry);
+    visit(entry);
   }
-  return entries;
 }
 
 // ---- Properties ----------------------------------------------------------
@@ -176,6 +184,10 @@ std::string CountedText(const Bytes& data) {
   return std::string(data.begin() + 1, data.begin() + 1 + data[0]);
 }
 
+// What one copied resource takes besides its data: its record in the list
+// returned and the allocation behind its data.
+constexpr std::uint64_t kBytesPerResource = sizeof(PeResource) + 32;
+
 }  // namespace
 
 bool LooksLikePeImage(const Bytes& bytes) { return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z'; }
@@ -187,17 +199,21 @@ std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& t
   std::uint64_t total_bytes = 0;
   if (view.resource_rva == 0) return found;
   const std::size_t root = FileOffset(image, view, view.resource_rva, 16);
-  for (const DirectoryEntry& type_entry : ReadDirectory(image, root, 0)) {
-    if (!type_entry.named || type_entry.name != type || !type_entry.subdirectory) continue;
-    for (const DirectoryEntry& id_entry : ReadDirectory(image, root, type_entry.target)) {
-      if (id_entry.named || id_entry.id != id || !id_entry.subdirectory) continue;
-      for (const DirectoryEntry& language : ReadDirectory(image, root, id_entry.target)) {
+  // Each entry takes 8 bytes of the file: a tree that reaches more entries
+  // than that reaches some more than once.
+  std::uint64_t visits_left = image.size() / 8;
+  ForEachEntry(image, root, 0, visits_left, [&](const DirectoryEntry& type_entry) {
+    if (!type_entry.named || type_entry.name != type || !type_entry.subdirectory) return;
+    ForEachEntry(image, root, type_entry.target, visits_left, [&](const DirectoryEntry& id_entry) {
+      if (id_entry.named || id_entry.id != id || !id_entry.subdirectory) return;
+      ForEachEntry(image, root, id_entry.target, visits_left, [&](const DirectoryEntry& language) {
         if (language.subdirectory) throw FormatError("resource tree deeper than type, id and language");
         const std::size_t entry = root + language.target;
         const std::uint32_t rva = LeU32(image, entry, "resource data entry");
         const std::uint32_t size = LeU32(image, entry + 4, "resource data entry");
         const std::size_t start = FileOffset(image, view, rva, size);
-        total_bytes += size;
+        // An empty entry costs its record all the same.
+        total_bytes += size + kBytesPerResource;
         if (total_bytes > max_total_bytes) {
           throw FormatError("the resource directory lists " + type + " " + std::to_string(id) +
                             " so often that copying it out would take more than " +
@@ -210,9 +226,9 @@ std::vector<PeResource> FindPeResources(const Bytes& image, const std::string& t
         resource.data.assign(image.begin() + static_cast<std::ptrdiff_t>(start),
                              image.begin() + static_cast<std::ptrdiff_t>(start + size));
         found.push_back(std::move(resource));
-      }
-    }
-  }
+      });
+    });
+  });
   return found;
 }
 

@@ -14,8 +14,8 @@ namespace hostsim {
 
 [[noreturn]] void FailImage(const std::string& path, const std::string& what);
 
-// Writes an encoded image, opening the file as every image file is opened
-// (so that a UTF-8 name outside the Windows code page is reached).
+// Writes an encoded image through a temporary file, as every output is
+// written (FileAccess.h: WriteThroughTemporary).
 void WriteImageFile(const std::string& path, const unsigned char* bytes, std::size_t size);
 
 // A PNG's size and sample depth (8 or 16) from its header alone.

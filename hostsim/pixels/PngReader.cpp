@@ -10,6 +10,7 @@
 
 #include "FileAccess.h"
 #include "ImageCodecs.h"
+#include "PngChunks.h"
 
 #define STBI_ONLY_PNG
 #define STBI_NO_LINEAR
@@ -103,6 +104,7 @@ PngImage DecodePng(const std::string& path, std::size_t max_bytes, std::size_t k
     FailImage(path, std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels of " +
                         std::to_string(h.bits) + " bits would take " + Mebibytes(bytes) + " to read, above the " +
                         Mebibytes(static_cast<double>(max_bytes)) + " limit for an image read");
+  CheckPngChunks(file.get(), path);
   int width = 0, height = 0, channels = 0;
   const std::unique_ptr<void, void (*)(void*)> pixels(
       h.bits == 16 ? static_cast<void*>(stbi_load_from_file_16(file.get(), &width, &height, &channels, 4))

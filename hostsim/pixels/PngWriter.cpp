@@ -85,12 +85,13 @@ void EncodePng(const std::string& path, A_long width, A_long height, int bits,
 }
 
 void WriteImageFile(const std::string& path, const unsigned char* bytes, std::size_t size) {
-  std::FILE* out = OpenFile(path, "wb");
-  if (out == nullptr) FailImage(path, std::string("cannot open for writing: ") + std::strerror(errno));
-  const bool written = std::fwrite(bytes, 1, size, out) == size;
-  // Closing is checked too: a full disk may show only when the buffer is flushed.
-  const bool closed = std::fclose(out) == 0;
-  if (!written || !closed) FailImage(path, "write failed");
+  try {
+    WriteThroughTemporary(path, [&](std::FILE* out) {
+      if (std::fwrite(bytes, 1, size, out) != size) FailImage(path, std::string("write failed: ") + std::strerror(errno));
+    });
+  } catch (const FileAccessError& refused) {
+    throw ImageIoError(refused.what());  // already names the file
+  }
 }
 
 }  // namespace hostsim

@@ -3,28 +3,27 @@
 namespace hostsim {
 
 PF_Handle HandleTable::New(std::size_t size) {
-  auto block = std::make_unique<Block>();
+  Block block;
   // One byte at least, so that even an empty handle has distinct bytes.
-  block->storage.assign(size == 0 ? 1 : size, 0);
-  block->bytes = block->storage.data();
-  block->size = size;
-  block->id = next_id_++;
-  PF_Handle handle = &block->bytes;
-  blocks_.emplace(handle, std::move(block));
-  ++live_count_;
+  block.storage.assign(size == 0 ? 1 : size, 0);
+  block.size = size;
+  block.id = next_id_++;
+  slots_.push_back(block.storage.data());  // a vector's buffer stays put when the vector is moved
+  PF_Handle handle = &slots_.back();
+  live_.emplace(handle, std::move(block));
   return handle;
 }
 
 HandleTable::Block* HandleTable::Live(PF_Handle handle) const {
-  auto found = blocks_.find(handle);
-  return found != blocks_.end() && found->second->live ? found->second.get() : nullptr;
+  auto found = live_.find(handle);
+  return found != live_.end() ? const_cast<Block*>(&found->second) : nullptr;
 }
 
 bool HandleTable::Lock(PF_Handle handle, void** bytes) {
   Block* block = Live(handle);
   if (block == nullptr) return false;
   ++block->locks;
-  *bytes = block->bytes;
+  *bytes = *handle;
   return true;
 }
 
@@ -36,12 +35,9 @@ bool HandleTable::Unlock(PF_Handle handle) {
 }
 
 bool HandleTable::Dispose(PF_Handle handle) {
-  Block* block = Live(handle);
-  if (block == nullptr) return false;
-  block->live = false;
-  block->bytes = nullptr;
-  std::vector<unsigned char>().swap(block->storage);
-  --live_count_;
+  if (Live(handle) == nullptr) return false;
+  *handle = nullptr;
+  live_.erase(handle);
   return true;
 }
 

@@ -4,15 +4,16 @@
 //
 // Host memory handed out through the handle suite. A handle points at the
 // pointer to its bytes, so dereferencing it once gives the bytes. A disposed
-// handle's bytes are freed but its record is kept, marked disposed, for the
-// table's life: no later handle takes its address, so a stale handle that
-// comes back is always reported, and anything the table never issued is
-// foreign.
+// handle's bytes and record are freed; only that pointer stays, set to null,
+// for the table's life (its 8 bytes are all a disposed handle costs): no
+// later handle takes its address, so a stale handle that comes back is
+// always reported, and anything the table never issued is foreign. Only
+// live records are looked up.
 #pragma once
 
 #include <cstddef>
-#include <map>
-#include <memory>
+#include <deque>
+#include <unordered_map>
 #include <vector>
 
 #include "PF_HandleSuite.h"
@@ -35,23 +36,23 @@ class HandleTable {
   // The serial number the trace uses for a handle (1, 2, ...), 0 when not live.
   int Id(PF_Handle handle) const;
 
-  int live_count() const { return live_count_; }
+  int live_count() const { return static_cast<int>(live_.size()); }
 
  private:
   struct Block {
-    void* bytes = nullptr;  // the handle's address is &bytes
     std::vector<unsigned char> storage;
     std::size_t size = 0;
     int locks = 0;
     int id = 0;
-    bool live = true;
   };
 
   Block* Live(PF_Handle handle) const;
 
-  std::map<PF_Handle, std::unique_ptr<Block>> blocks_;
+  // The pointers handles point at, one per handle ever issued; a deque
+  // never moves them as it grows.
+  std::deque<void*> slots_;
+  std::unordered_map<PF_Handle, Block> live_;
   int next_id_ = 1;
-  int live_count_ = 0;
 };
 
 }  // namespace hostsim

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "FileAccess.h"
+#include "JsonBounds.h"
 #include "PixelSource.h"
 
 namespace hostsim {
@@ -347,6 +348,7 @@ void RefuseUndeclaredControls(const std::vector<std::string>& undeclared) {
 }
 
 Scene ParseScene(const std::string& json_text, const std::string& base_dir, const MemoryBudget& budget) {
+  if (const std::string refused = JsonBoundsProblem(json_text, kMaxSceneDepth, budget); !refused.empty()) Fail("scene", refused);
   KeyWatch watch;
   Json root;
   try {

@@ -50,6 +50,8 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir = "."
 
 // A scene is a few kilobytes of text; a larger file is not meant as one.
 constexpr std::uintmax_t kMaxSceneFileBytes = 16u << 20;
+// Nor does one nest more than a few levels; deeper text is refused unparsed.
+constexpr std::size_t kMaxSceneDepth = 64;
 
 // Reads and parses a file; relative PNG paths are taken from the file's
 // directory. Throws SceneError (also for an unreadable file, one that is no

@@ -1,8 +1,9 @@
 #include "Trace.h"
 
-#include <fstream>
+#include <cstdio>
 
 #include "FileAccess.h"
+#include "JsonText.h"
 
 namespace hostsim {
 
@@ -10,8 +11,14 @@ void Trace::Add(nlohmann::ordered_json entry) {
   if (enabled_) entries_.push_back(std::move(entry));
 }
 
-void Trace::WriteJsonLines(std::ostream& out) const {
-  for (const nlohmann::ordered_json& entry : entries_) out << entry.dump() << '\n';
+std::size_t Trace::WriteJsonLines(std::ostream& out) const {
+  std::size_t replaced_entries = 0;
+  for (const nlohmann::ordered_json& entry : entries_) {
+    bool replaced = false;
+    out << JsonText(entry, -1, &replaced) << '\n';
+    replaced_entries += replaced ? 1 : 0;
+  }
+  return replaced_entries;
 }
 
 std::vector<nlohmann::ordered_json> Trace::Calls(const std::string& call) const {
@@ -41,13 +48,20 @@ std::vector<std::string> Trace::CallNamesOfLastCommand() const {
   return names;
 }
 
-void WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces) {
-  WriteThroughTemporary(path, [&](const std::string& temporary) {
-    std::ofstream out(PathFromUtf8(temporary));
-    for (const Trace* trace : traces) trace->WriteJsonLines(out);
-    out.flush();
-    if (!out) throw FileAccessError(path + ": cannot write the trace");
+std::size_t WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces) {
+  std::size_t replaced_entries = 0;
+  WriteThroughTemporary(path, [&](std::FILE* out) {
+    for (const Trace* trace : traces) {
+      for (const nlohmann::ordered_json& entry : trace->entries()) {
+        bool replaced = false;
+        const std::string line = JsonText(entry, -1, &replaced) + '\n';
+        replaced_entries += replaced ? 1 : 0;
+        if (std::fwrite(line.data(), 1, line.size(), out) != line.size())
+          throw FileAccessError(path + ": cannot write the trace");
+      }
+    }
   });
+  return replaced_entries;
 }
 
 }  // namespace hostsim

@@ -21,8 +21,9 @@ class Trace {
 
   const std::vector<nlohmann::ordered_json>& entries() const { return entries_; }
 
-  // One JSON object per line.
-  void WriteJsonLines(std::ostream& out) const;
+  // One JSON object per line, through JsonText; how many entries held text
+  // that had to be replaced.
+  std::size_t WriteJsonLines(std::ostream& out) const;
 
   // Call entries (those with "call") of one host function, in order.
   std::vector<nlohmann::ordered_json> Calls(const std::string& call) const;
@@ -41,6 +42,7 @@ class Trace {
 
 // Writes the traces one after the other as JSON Lines to `path`, through a
 // temporary file renamed over it (FileAccess.h). Throws FileAccessError.
-void WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces);
+// Returns how many entries held text that had to be replaced (JsonText.h).
+std::size_t WriteTraceFile(const std::string& path, const std::vector<const Trace*>& traces);
 
 }  // namespace hostsim

@@ -17,6 +17,7 @@
 #include <cerrno>
 #endif
 
+#include "JsonText.h"
 #include "pixels/PixelSource.h"
 
 namespace hostsim::validate {
@@ -110,8 +111,7 @@ CaseOutcome RunCase(bool isolate, const std::string& what, const std::function<v
     in_case_child = true;
     CaseOutcome mine;
     RunBody(what, body, mine);
-    WriteAll(fds[1], nlohmann::ordered_json{{"failures", mine.failures}, {"data", mine.data}}.dump(
-                         -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    WriteAll(fds[1], JsonText(nlohmann::ordered_json{{"failures", mine.failures}, {"data", mine.data}}));
     close(fds[1]);
     _exit(0);
   }

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "CheckContext.h"
+#include "JsonText.h"
 #include "PlacementProperties.h"
 #include "RequestRules.h"
 #include "SourceTimeRule.h"
@@ -56,12 +57,12 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
     read.push_back(call["index"].get<A_long>());
     if (call["time"].get<A_long>() != current_time || call["time_scale"].get<A_u_long>() != host.composition().time_scale) {
       failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read at " +
-                         call["time"].dump() + "/" + call["time_scale"].dump() + " instead of the current time " +
+                         JsonText(call["time"]) + "/" + JsonText(call["time_scale"]) + " instead of the current time " +
                          std::to_string(current_time) + "/" + std::to_string(host.composition().time_scale));
     }
     if (call["time_step"].get<A_long>() != host.time_step()) {
       failures.push_back(where + "parameter " + std::to_string(call["index"].get<A_long>()) + " read with the time step " +
-                         call["time_step"].dump() + " instead of the host's " + std::to_string(host.time_step()));
+                         JsonText(call["time_step"]) + " instead of the host's " + std::to_string(host.time_step()));
     }
   }
   const std::vector<A_long> needed = {host.DeclaredIndex(controls::kMode), host.DeclaredIndex(controls::kTimeType),
@@ -91,12 +92,12 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
                                RequestedSide(host.layer_height(), host.downsample_y())};
   PF_LRect asked{};
   if (layer["index"] != 0 || layer["checkout_id"] != 0) {
-    failures.push_back(where + "declared parameter " + layer["index"].dump() + " under checkout id " +
-                       layer["checkout_id"].dump() + " instead of the input (0) under id 0");
+    failures.push_back(where + "declared parameter " + JsonText(layer["index"]) + " under checkout id " +
+                       JsonText(layer["checkout_id"]) + " instead of the input (0) under id 0");
   }
   if (!RectFromJson(layer["rect"], &asked) || !SameRect(asked, expected_rect)) {
     std::ostringstream why;
-    why << where << "asked for the input rectangle " << layer["rect"].dump() << " instead of "
+    why << where << "asked for the input rectangle " << JsonText(layer["rect"]) << " instead of "
         << RectText(expected_rect) << " (layer " << host.layer_width() << " x " << host.layer_height()
         << " at " << host.downsample_x().num << "/" << host.downsample_x().den << " x "
         << host.downsample_y().num << "/" << host.downsample_y().den << ")";
@@ -111,8 +112,8 @@ void CheckPreRender(Session& session, A_long current_time, const std::vector<Jso
   }
   if (layer["time"].get<A_long>() != current_time || layer["time_step"].get<A_long>() != host.time_step() ||
       layer["time_scale"].get<A_u_long>() != host.composition().time_scale) {
-    failures.push_back(where + "declared the input at " + layer["time"].dump() + " (step " + layer["time_step"].dump() +
-                       ", scale " + layer["time_scale"].dump() + ") instead of " + std::to_string(current_time) +
+    failures.push_back(where + "declared the input at " + JsonText(layer["time"]) + " (step " + JsonText(layer["time_step"]) +
+                       ", scale " + JsonText(layer["time_scale"]) + ") instead of " + std::to_string(current_time) +
                        " (step " + std::to_string(host.time_step()) + ", scale " +
                        std::to_string(host.composition().time_scale) + ")");
   }
@@ -167,8 +168,8 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
 
   if (chosen == nullptr) {
     if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
-      failures.push_back(where + "with no layer chosen, copied " + copy["src_rect"].dump() + " to " +
-                         copy["dst_rect"].dump() + " instead of the whole input to the whole output");
+      failures.push_back(where + "with no layer chosen, copied " + JsonText(copy["src_rect"]) + " to " +
+                         JsonText(copy["dst_rect"]) + " instead of the whole input to the whole output");
     }
     return;
   }
@@ -204,8 +205,8 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
     if ((*layer_checkout)["time"].get<A_long>() != layer_time ||
         (*layer_checkout)["time_scale"].get<A_u_long>() != comp.time_scale ||
         (*layer_checkout)["time_step"].get<A_long>() != host.time_step()) {
-      failures.push_back(where + "checked out the chosen layer at " + (*layer_checkout)["time"].dump() + "/" +
-                         (*layer_checkout)["time_scale"].dump() + " (step " + (*layer_checkout)["time_step"].dump() +
+      failures.push_back(where + "checked out the chosen layer at " + JsonText((*layer_checkout)["time"]) + "/" +
+                         JsonText((*layer_checkout)["time_scale"]) + " (step " + JsonText((*layer_checkout)["time_step"]) +
                          ") instead of the converted time " + std::to_string(layer_time) + "/" +
                          std::to_string(comp.time_scale) + " (step " + std::to_string(host.time_step()) + ")");
     }
@@ -215,8 +216,8 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
   const A_long expected_lh = RequestedSide(chosen->height, host.downsample_y());
   if ((*layer_checkout)["frame"].is_null() || expected_lw <= 0 || expected_lh <= 0) {
     if (!copy["src_rect"].is_null() || !copy["dst_rect"].is_null()) {
-      failures.push_back(where + "with no pixels of the chosen layer at that time, copied " + copy["src_rect"].dump() +
-                         " to " + copy["dst_rect"].dump() + " instead of passing the input through");
+      failures.push_back(where + "with no pixels of the chosen layer at that time, copied " + JsonText(copy["src_rect"]) +
+                         " to " + JsonText(copy["dst_rect"]) + " instead of passing the input through");
     }
     return;
   }
@@ -237,8 +238,8 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
   run.placed = true;
   const bool rects_given = RectFromJson(copy["src_rect"], &run.src) && RectFromJson(copy["dst_rect"], &run.dst);
   if (!rects_given) {
-    failures.push_back(where + "Mode " + std::to_string(mode) + " copied " + copy["src_rect"].dump() + " to " +
-                       copy["dst_rect"].dump() + " instead of naming both rectangles");
+    failures.push_back(where + "Mode " + std::to_string(mode) + " copied " + JsonText(copy["src_rect"]) + " to " +
+                       JsonText(copy["dst_rect"]) + " instead of naming both rectangles");
     return;
   }
   for (const std::string& fault : PlacementFaults(PlacementCase{mode, lw, lh, ow, oh}, run.src, run.dst)) {

@@ -11,6 +11,7 @@
 #include "Checks.h"
 
 #include "FileAccess.h"
+#include "JsonText.h"
 #include "PiplReader.h"
 
 namespace hostsim::validate {
@@ -99,12 +100,12 @@ void CheckGlobalSetup(CheckContext& ctx, Session& session) {
   }
   const int alloc = Find(calls, F::kNewHandle);
   if (alloc >= 0 && calls[alloc]["size"] != 4) {
-    ctx.Fail("GlobalSetup allocated a global handle of " + calls[alloc]["size"].dump() + " bytes instead of 4");
+    ctx.Fail("GlobalSetup allocated a global handle of " + JsonText(calls[alloc]["size"]) + " bytes instead of 4");
   }
   const int reg = Find(calls, F::kRegisterWithAEGP);
   if (reg >= 0 && (calls[reg]["plugin_name"] != "Error!" || !calls[reg]["global_refcon"].is_null())) {
-    ctx.Fail("GlobalSetup registered as " + calls[reg]["plugin_name"].dump() + " with refcon " +
-             calls[reg]["global_refcon"].dump() + " instead of \"Error!\" with a null refcon");
+    ctx.Fail("GlobalSetup registered as " + JsonText(calls[reg]["plugin_name"]) + " with refcon " +
+             JsonText(calls[reg]["global_refcon"]) + " instead of \"Error!\" with a null refcon");
   }
   PF_Handle global = out.global_data;
   if (global == nullptr || !host.handles().Contains(global)) {
@@ -163,7 +164,7 @@ void CheckParamsSetup(CheckContext& ctx, Session& session) {
   }
   for (const Json& call : CallsOfLast(host)) {
     if (call["call"] == TraceName(F::kAddParam) && call["index"] != -1) {
-      ctx.Fail("ParamsSetup added a parameter at index " + call["index"].dump() + " instead of appending (-1)");
+      ctx.Fail("ParamsSetup added a parameter at index " + JsonText(call["index"]) + " instead of appending (-1)");
     }
   }
   // The input layer counts as one.
@@ -207,7 +208,7 @@ void CheckUpdateParamsUI(CheckContext& ctx, Session& session) {
       ++flag_calls;
       if (call["undoable"] != 0) ctx.Fail(what + " made a visibility change undoable");
       if (call["flag"] != AEGP_DynStreamFlag_HIDDEN) {
-        ctx.Fail(what + " changed stream flag " + call["flag"].dump() + " instead of the hidden flag");
+        ctx.Fail(what + " changed stream flag " + JsonText(call["flag"]) + " instead of the hidden flag");
       }
     }
     if (known ? flag_calls != 2 : flag_calls != 0) {

@@ -5,6 +5,7 @@
 // crash, with rectangles that have the properties of their mode and the
 // source time its timing gives.
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <sstream>
@@ -194,14 +195,16 @@ CompositionModel SceneOf(const FuzzCase& c) {
 }  // namespace
 
 void CheckParameterFuzz(CheckContext& ctx) {
-  std::vector<FuzzCase> cases = FixedCases();
-  for (int i = 0; i < ctx.options().fuzz_cases; ++i) cases.push_back(RandomCase(ctx.random()));
+  // Each random case is drawn as its turn comes, in the same order as ever,
+  // so a run of many cases holds one at a time.
+  const std::vector<FuzzCase> fixed = FixedCases();
+  const std::size_t count = fixed.size() + static_cast<std::size_t>(std::max(ctx.options().fuzz_cases, 0));
 
   int placed = 0, passed_through = 0, crashed = 0;
   double slowest_seconds = 0;
   std::string slowest;
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const FuzzCase& c = cases[i];
+  for (std::size_t i = 0; i < count; ++i) {
+    const FuzzCase c = i < fixed.size() ? fixed[i] : RandomCase(ctx.random());
     const std::string label = c.Label(static_cast<int>(i));
     const auto started = std::chrono::steady_clock::now();
     const CaseOutcome outcome = RunCase(ctx.options().isolate, label, [&](CaseOutcome& out) {
@@ -244,13 +247,13 @@ void CheckParameterFuzz(CheckContext& ctx) {
     for (const std::string& f : outcome.failures) ctx.Fail(f);
     outcome.data.value("placed", false) ? ++placed : ++passed_through;
   }
-  ctx.data()["cases"] = cases.size();
+  ctx.data()["cases"] = count;
   ctx.data()["placed"] = placed;
   ctx.data()["passed_through_or_failed_as_expected"] = passed_through;
   ctx.data()["crashed"] = crashed;
   ctx.data()["slowest_case"] = slowest;
   ctx.data()["slowest_case_seconds"] = slowest_seconds;
-  ctx.Summary(std::to_string(cases.size()) + " scenes (" + std::to_string(placed) + " placed a frame, " +
+  ctx.Summary(std::to_string(count) + " scenes (" + std::to_string(placed) + " placed a frame, " +
               std::to_string(passed_through) + " passed the input through or failed as the host did)");
 }
 

@@ -221,7 +221,8 @@ pipl::Bytes ImageRepeatingOneResource(std::uint32_t entries, std::uint32_t data_
   constexpr std::uint32_t kSectionTable = kOptional + kOptionalSize, kResources = 0x200;
   const std::uint32_t type_dir = 24, name = 48, language_dir = 60;
   const std::uint32_t data_entry = language_dir + 16 + 8 * entries, data = data_entry + 16;
-  const std::uint32_t section_size = data + data_bytes;
+  // A byte at least, so that an empty resource's address lies in the section.
+  const std::uint32_t section_size = data + std::max<std::uint32_t>(data_bytes, 1);
   pipl::Bytes image(kResources + section_size, 0);
   auto put16 = [&](std::size_t at, std::uint16_t v) { image.at(at) = v & 0xFF, image.at(at + 1) = v >> 8; };
   image[0] = 'M', image[1] = 'Z';
@@ -288,7 +289,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Repeated{"TwoWithinBudget", 2, 1024, 4096, false},
                       Repeated{"FivePastBudget", 5, 1024, 4096, true},
                       Repeated{"OneListEightGigabytesOver", 131070, 65536, pipl::kDefaultResourceBytes, true},
-                      Repeated{"ThousandWithinDefault", 1000, 65536, pipl::kDefaultResourceBytes, false}),
+                      Repeated{"ThousandWithinDefault", 1000, 65536, pipl::kDefaultResourceBytes, false},
+                      // Entries with no data or one byte still cost their records.
+                      Repeated{"EmptyEntriesPastASmallBudget", 131070, 0, 2u << 20, true},
+                      Repeated{"OneByteEntriesPastASmallBudget", 131070, 1, 2u << 20, true},
+                      Repeated{"EmptyEntriesWithinBudget", 10, 0, 4096, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
