@@ -7,6 +7,7 @@
 #include "Downsampled.h"
 #include "Host.h"
 #include "pixels/PixelSource.h"
+#include "pixels/WorldPool.h"
 
 namespace hostsim {
 
@@ -35,8 +36,10 @@ std::unique_ptr<PixelWorld> Host::RenderLayerFrame(const LayerModel& layer, doub
   // real host does, rather than failing the checkout.
   const A_long frame_count = layer.source->frame_count();
   if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
+  // The source paints every pixel, so the pool need not zero the memory.
   std::unique_ptr<PixelWorld> frame =
-      NewWorld(Downsampled(layer.width, downsample_x_), Downsampled(layer.height, downsample_y_));
+      WorldPool::Shared().Take(Downsampled(layer.width, downsample_x_), Downsampled(layer.height, downsample_y_),
+                               bit_depth_, WorldPool::Contents::kOverwritten);
   layer.source->DrawFrame(*frame_index, *frame);
   return frame;
 }

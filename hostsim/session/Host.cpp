@@ -9,6 +9,7 @@
 #include "Downsampled.h"
 #include "SmartRenderCallbacks.h"
 #include "SuiteTables.h"
+#include "pixels/WorldPool.h"
 
 namespace hostsim {
 
@@ -178,7 +179,7 @@ void Host::BeginRenderPass(const PF_LRect& output_rect) {
 }
 
 std::unique_ptr<PixelWorld> Host::NewWorld(A_long width, A_long height) const {
-  return std::make_unique<PixelWorld>(width, height, bit_depth_);
+  return WorldPool::Shared().Take(width, height, bit_depth_, WorldPool::Contents::kZeroed);
 }
 
 bool Host::IsPreRenderHandle(PF_Handle handle) const {
