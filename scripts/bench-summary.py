@@ -3,7 +3,7 @@
 
 Usage: bench-summary.py RUN_DIR SHARE_SOURCE
 RUN_DIR holds bench.json (Google Benchmark), ffmpeg.txt, objects.*.txt,
-frames.*.txt, render.time and perf.txt or callgrind.render.out.
+frames.*.txt, render-vs-ffmpeg.txt and perf.txt or callgrind.render.out.
 """
 import importlib.util
 import json
@@ -103,9 +103,31 @@ for name, e in b.items():
           % (d, sw, sh, dw, dh, ours, theirs or 0.0, ratio))
 print()
 
-elapsed, user, system = (float(x) for x in open(os.path.join(run, "render.time")).read().split())
-print("tovane-host render, 60 frames of a 1080p 8-bit scene (\"Whole\", 1280x720 insert), PNG files written:")
-print("  %.1f frames per second wall clock, %.1f per CPU second" % (60 / elapsed, 60 / (user + system)))
+best = {}
+notes = {}
+for line in open(os.path.join(run, "render-vs-ffmpeg.txt")):
+    parts = line.split()
+    if parts and (parts[0].startswith("render-") or parts[0] == "ffmpeg") and len(parts) == 5:
+        wall, user, system = (float(x) for x in parts[2:])
+        if parts[0] not in best or wall < best[parts[0]][0]:
+            best[parts[0]] = (wall, user + system)
+    elif parts:
+        notes[parts[0]] = parts[1:]
+print("tovane-host render, 60 frames of a 1080p 8-bit scene (\"Whole\", 1280x720 insert), PNG files written,")
+print("against FFmpeg making 60 1080p PNG files from a 1280x720 image (bilinear, all threads); best round of each,")
+print("the two alternating:")
+ffmpeg_wall, ffmpeg_cpu = best["ffmpeg"]
+print("  FFmpeg:          %5.2f s, %5.1f frames per second (%.1f per CPU second)"
+      % (ffmpeg_wall, 60 / ffmpeg_wall, 60 / ffmpeg_cpu))
+for label in sorted(k for k in best if k.startswith("render-")):
+    wall, cpu = best[label]
+    print("  %-16s %5.2f s, %5.1f frames per second (%.1f per CPU second) = %.2fx FFmpeg"
+          % (label + ":", wall, 60 / wall, 60 / cpu, ffmpeg_wall / wall))
+if "bytes" in notes:
+    _, ours, _, theirs = notes["bytes"]
+    print("  PNG bytes of the 60 frames: render %.1f MB, FFmpeg %.1f MB" % (int(ours) / 1e6, int(theirs) / 1e6))
+print("  load average before %s, after %s, on %s cores"
+      % (" ".join(notes["load-before"][:3]), " ".join(notes["load-after"]), notes["load-before"][-1]))
 # The copy's functions; the AVX2 build of its loops has everything inlined
 # into CopyAtDepthAvx2, the baseline build may keep some apart.
 copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAtDepth|PlanAxis|AxisTaps|ExactCopy|SeparableCopy|"

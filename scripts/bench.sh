@@ -7,8 +7,9 @@
 #     clang builds it (the macOS bundle's compiler);
 #   - same-size copies against memcpy of the same bytes, timed side by side;
 #   - scaled copies, one thread, against FFmpeg's bilinear scaler;
-#   - tovane-host render on a 60-frame 1080p 8-bit scene, with the share of
-#     its time spent in the copy.
+#   - tovane-host render on a 60-frame 1080p 8-bit scene, alternating with
+#     FFmpeg making the same 60 1080p PNG files at all threads, with the
+#     share of the render's time spent in the copy.
 # Usage: scripts/bench.sh [--quick]   (--quick: fewer repetitions)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,7 +51,7 @@ TOVANE_MODULE="$root/build-bench-clang/TovaneParvolith/TovaneParvolith.so" \
     --toggle-collect=tovane_bench_run_frames "$build/bench/tovane-bench-frames" 1920 1080 "$frames" \
     >"$out/frames.clang.1920x1080.txt" 2>"$out/callgrind.clang.1920x1080.log"
 
-echo "== tovane-host render: 60 frames of a 1080p 8-bit scene"
+echo "== tovane-host render: 60 frames of a 1080p 8-bit scene, and FFmpeg making the same files"
 cat >"$out/scene.json" <<'JSON'
 {
   "composition": {"width": 1920, "height": 1080, "frame_rate": 30, "time_scale": 30},
@@ -64,8 +65,51 @@ cat >"$out/scene.json" <<'JSON'
 JSON
 times=$(seq 0 59 | awk '{ printf "%s{\"value\": %d, \"scale\": 30}", (NR > 1 ? ", " : ""), $1 }')
 sed -i "s/TIMES/$times/" "$out/scene.json"
-/usr/bin/time -f "%e %U %S" -o "$out/render.time" \
-  "$build/tools/tovane-host" render "$out/scene.json" --out "$out/render" >"$out/render.log"
+# The render beside FFmpeg making the same 60 1080p PNG files from the
+# 1280x720 picture with its bilinear scaler at all threads, as a user who
+# reached for FFmpeg instead would. The two alternate, round by round, so
+# both see the same machine; the best round of each is the figure (other
+# load only ever adds), and the load average is noted before and after.
+# FFmpeg scales the picture the scene's insert shows (its frame card at the
+# scene's 50 %), rendered alone at 1280x720 through the effect with no layer
+# chosen, which passes it through.
+cat >"$out/insert.json" <<'JSON'
+{
+  "composition": {"width": 1280, "height": 720, "frame_rate": 30, "time_scale": 30},
+  "layers": [
+    {"id": 2, "name": "Insert", "width": 1280, "height": 720, "duration": 10, "source": {"type": "frame_card"}}
+  ],
+  "effect": {"on_layer": 2, "mode": "Whole", "time_type": "Percent", "time_percent": 50},
+  "render": {"times": [{"value": 150, "scale": 30}], "depth": 8}
+}
+JSON
+"$build/tools/tovane-host" render "$out/insert.json" --out "$out/insert" >/dev/null
+cp "$out/insert/frame_0000.png" "$out/insert.png"
+# Render variants, one per line: a label and the options it adds. The
+# worker-thread figures go here once render takes --jobs, e.g.
+#   "jobs-1 --jobs 1" and "jobs-all --jobs $(nproc)".
+render_variants=("default")
+rounds=3
+timed() {  # timed LABEL ROUND COMMAND...: one line "LABEL ROUND wall user system" in render-vs-ffmpeg.txt
+  local label=$1 round=$2; shift 2
+  /usr/bin/time -f "$label $round %e %U %S" -a -o "$out/render-vs-ffmpeg.txt" "$@" >/dev/null
+}
+echo "load-before $(cut -d' ' -f1-3 /proc/loadavg) cores $(nproc)" >"$out/render-vs-ffmpeg.txt"
+for round in $(seq 1 "$rounds"); do
+  for variant in "${render_variants[@]}"; do
+    read -r label options <<<"$variant"
+    rm -rf "$out/render"
+    # shellcheck disable=SC2086
+    timed "render-$label" "$round" "$build/tools/tovane-host" render "$out/scene.json" --out "$out/render" $options
+  done
+  rm -rf "$out/ffmpeg" && mkdir -p "$out/ffmpeg"
+  timed ffmpeg "$round" ffmpeg -hide_banner -nostdin -loglevel error -y -threads 0 -loop 1 -i "$out/insert.png" \
+    -frames:v 60 -vf "scale=1920:1080:flags=bilinear" -pix_fmt rgba "$out/ffmpeg/frame_%04d.png"
+done
+echo "load-after $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/render-vs-ffmpeg.txt"
+echo "bytes render $(cat "$out"/render/*.png | wc -c) ffmpeg $(cat "$out"/ffmpeg/*.png | wc -c)" \
+  >>"$out/render-vs-ffmpeg.txt"
+cat "$out/render-vs-ffmpeg.txt"
 # Where the render's time goes: perf's samples when perf works here, else
 # callgrind's instructions on a few frames of the same scene.
 share_source=none

@@ -70,6 +70,11 @@ TEST_F(ImageFiles, PngRoundTripsEveryValue) {
     }
   WritePng(sixteen.world(), Path("sixteen.png"), 0);
   EXPECT_EQ(FirstDifference(*ReadPng(Path("sixteen.png"), BitDepth::k16), sixteen), "");
+  // Noise barely compresses: the deflated rows leave zlib in many pieces.
+  PixelWorld noise(300, 200, BitDepth::k16);
+  FillRandom(noise, 8);
+  WritePng(noise.world(), Path("noise.png"), 0);
+  EXPECT_EQ(FirstDifference(*ReadPng(Path("noise.png"), BitDepth::k16), noise), "");
 }
 
 TEST_F(ImageFiles, PngStoresFullRangeAndConvertsBetweenDepths) {
@@ -270,7 +275,7 @@ TEST_F(ImageFiles, ReadsAboveTheMemoryLimitAreRefusedFromTheHeader) {
   // reads, one byte less does not, and a float world counts its 16 MiB.
   PixelWorld large(1024, 1024, BitDepth::k8);
   WritePng(large.world(), Path("large.png"));
-  EXPECT_LT(fs::file_size(Path("large.png")), 16u * 1024);
+  EXPECT_LT(fs::file_size(Path("large.png")), 32u * 1024);  // zlib's fastest level: about 20 KiB
   const std::size_t need = std::size_t{1024} * 1024 * 8;
   EXPECT_EQ(ReadPng(Path("large.png"), BitDepth::k8, need)->width(), 1024);
   const std::string over = MessageOf([&] { ReadPng(Path("large.png"), BitDepth::k8, need - 1); });

@@ -177,6 +177,28 @@ TEST(ScalingCopyFast, FloatValuesOutsideTheUnitRangeFollowTheReference) {
   }
 }
 
+TEST(ScalingCopyFast, FloatQuotientsOnAMidpointBetweenFloatsRoundAsTheReference) {
+  // Two pixels stretched to four: the second output column sums 3/4 of the
+  // first (alpha 1, colour c0) and 1/4 of the second (alpha a, colour c1).
+  // These values make colour over alpha exactly halfway between two floats,
+  // which the reference rounds to even; a product with the reciprocal of
+  // alpha lands a unit off the double and rounds the other way, so the copy
+  // must divide there.
+  struct Case {
+    float a, c0, c1;
+  };
+  const Case cases[] = {{0x1.68p-1f, 0x1.18e49cp+0f, 0x1.58b3fep-2f},
+                        {0x1.2p-2f, 0x1.015a6ep+0f, 0x1.464c54p-3f},
+                        {0x1.bp-1f, 0x1.20ad32p+0f, 0x1.449cd2p-2f},
+                        {0x1.e8p-1f, 0x1.28954ap+0f, 0x1.99487p-5f}};
+  for (const Case& c : cases) {
+    PixelWorld src(2, 1, BitDepth::k32), dst(4, 1, BitDepth::k32);
+    src.At<PF_PixelFloat>(0, 0) = {1.0f, c.c0, c.c0, c.c0};
+    src.At<PF_PixelFloat>(1, 0) = {c.a, c.c1, c.c1, c.c1};
+    ExpectFastMatchesReference(src, dst, Whole(src), Whole(dst));
+  }
+}
+
 TEST(ScalingCopyFast, FrameSizedCopiesThroughTheHostCopyMatchTheReference) {
   // The benchmark's shapes at a quarter of their size, through the copy the
   // host hands the effect, same-size moves included.

@@ -18,6 +18,13 @@ PixelSource::~PixelSource() = default;
 
 A_long PixelSource::frame_count() const { return 0; }
 
+void PixelSource::DrawFrame(A_long frame_index, PixelWorld& into) const {
+  const A_long kept_as = SameAtEveryIndex() ? 0 : frame_index;
+  if (drawn_.CopyKept(kept_as, into)) return;
+  Paint(frame_index, into);
+  drawn_.Painted(kept_as, into);
+}
+
 namespace {
 
 PF_PixelFloat Opaque(double r, double g, double b) {
@@ -37,7 +44,7 @@ constexpr A_long kCardTolerance = 12;
 
 // --- gradient ---------------------------------------------------------------
 
-void GradientSource::DrawFrame(A_long, PixelWorld& into) const {
+void GradientSource::Paint(A_long, PixelWorld& into) const {
   const double w = into.width(), h = into.height();
   for (A_long y = 0; y < into.height(); ++y)
     for (A_long x = 0; x < into.width(); ++x) {
@@ -56,7 +63,7 @@ CheckerSource::CheckerSource(A_long cell, A_long full_width, A_long full_height)
     throw std::invalid_argument("checker cell and layer size must be positive");
 }
 
-void CheckerSource::DrawFrame(A_long, PixelWorld& into) const {
+void CheckerSource::Paint(A_long, PixelWorld& into) const {
   const PF_PixelFloat light = Opaque(0.8, 0.8, 0.8), dark = Opaque(0.35, 0.35, 0.35);
   const double sx = static_cast<double>(full_width_) / into.width();
   const double sy = static_cast<double>(full_height_) / into.height();
@@ -98,7 +105,7 @@ A_long FrameCardIndexOf(const PF_Pixel8& pixel) {
 FrameCardSource::FrameCardSource(std::string caption, A_long frame_count)
     : caption_(std::move(caption)), frame_count_(std::max<A_long>(frame_count, 0)) {}
 
-void FrameCardSource::DrawFrame(A_long frame_index, PixelWorld& into) const {
+void FrameCardSource::Paint(A_long frame_index, PixelWorld& into) const {
   const A_long w = into.width(), h = into.height();
   if (w <= 0 || h <= 0) return;
   const PF_PixelFloat background = FromPixel8(FrameCardColor(frame_index));
@@ -265,7 +272,7 @@ std::string PngSource::PathOf(A_long frame_index) const {
   return Format(p, std::int64_t{first_} + frame_index);
 }
 
-void PngSource::DrawFrame(A_long frame_index, PixelWorld& into) const {
+void PngSource::Paint(A_long frame_index, PixelWorld& into) const {
   if (sequence_ && (frame_index < 0 || frame_index >= frame_count_))
     throw PixelSourceError(pattern_ + ": frame " + std::to_string(frame_index) + " outside the sequence of " +
                            std::to_string(frame_count_));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "A_Types.h"
+#include "DrawnFrames.h"
 #include "ImageIO.h"
 #include "PF_Pixels.h"
 #include "PixelWorld.h"
@@ -25,24 +26,38 @@ class PixelSourceError : public std::runtime_error {
 
 // A layer's pixels. DrawFrame paints frame `frame_index` of the source over
 // the whole of `into`, scaled to into's size (the host asks for downsampled
-// sizes) and at into's depth. Drawing is deterministic and keeps no state,
-// so one source may be shared by several layers and threads.
+// sizes) and at into's depth. Drawing is deterministic, so one source may be
+// shared by several layers and threads, and a frame drawn again is copied
+// from the frames the source keeps (DrawnFrames) instead of painted anew.
 class PixelSource {
  public:
   virtual ~PixelSource();
-  virtual void DrawFrame(A_long frame_index, PixelWorld& into) const = 0;
-  // Number of frames, 0 for a still that shows the same picture at any index.
+  void DrawFrame(A_long frame_index, PixelWorld& into) const;
+  // Number of frames, 0 for a source with no last frame.
   virtual A_long frame_count() const;
   // Short text for traces and labels, e.g. "checker 64" or "png frames/img_%04d.png".
   virtual std::string Describe() const = 0;
+
+ protected:
+  // Paints every pixel of `into`; may throw PixelSourceError.
+  virtual void Paint(A_long frame_index, PixelWorld& into) const = 0;
+  // Whether every index shows the same picture (a still), so that one kept
+  // frame serves them all.
+  virtual bool SameAtEveryIndex() const { return false; }
+
+ private:
+  mutable DrawnFrames drawn_;
 };
 
 // Opaque colour ramp: red rises left to right, green top to bottom, blue
 // falls along the diagonal. A still.
 class GradientSource : public PixelSource {
  public:
-  void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   std::string Describe() const override;
+
+ protected:
+  void Paint(A_long frame_index, PixelWorld& into) const override;
+  bool SameAtEveryIndex() const override { return true; }
 };
 
 // Opaque light and dark grey squares of `cell` pixels at the layer's full
@@ -51,8 +66,11 @@ class GradientSource : public PixelSource {
 class CheckerSource : public PixelSource {
  public:
   CheckerSource(A_long cell, A_long full_width, A_long full_height);
-  void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   std::string Describe() const override;
+
+ protected:
+  void Paint(A_long frame_index, PixelWorld& into) const override;
+  bool SameAtEveryIndex() const override { return true; }
 
  private:
   A_long cell_, full_width_, full_height_;
@@ -76,9 +94,11 @@ A_long FrameCardIndexOf(const PF_Pixel8& pixel);
 class FrameCardSource : public PixelSource {
  public:
   explicit FrameCardSource(std::string caption = "", A_long frame_count = 0);
-  void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   A_long frame_count() const override { return frame_count_; }
   std::string Describe() const override;
+
+ protected:
+  void Paint(A_long frame_index, PixelWorld& into) const override;
 
  private:
   std::string caption_;
@@ -102,13 +122,16 @@ class PngSource : public PixelSource {
   // readable PNG.
   explicit PngSource(std::string path_pattern, A_long first = 1,
                      std::size_t max_read_bytes = kDefaultImageReadBudget);
-  void DrawFrame(A_long frame_index, PixelWorld& into) const override;
   A_long frame_count() const override { return frame_count_; }
   std::string Describe() const override;
   // The file that frame_index reads (the still's path for a still).
   std::string PathOf(A_long frame_index) const;
   A_long file_width() const { return width_; }
   A_long file_height() const { return height_; }
+
+ protected:
+  void Paint(A_long frame_index, PixelWorld& into) const override;
+  bool SameAtEveryIndex() const override { return !sequence_; }
 
  private:
   std::string pattern_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "A_Types.h"
@@ -37,6 +38,24 @@ inline BitDepth DepthOf(const PF_EffectWorld& world) {
 PF_PixelFloat ReadPixel(const PF_EffectWorld& world, A_long x, A_long y);
 void WritePixel(PF_EffectWorld& world, A_long x, A_long y, const PF_PixelFloat& color);
 
+// Where a world's pixel memory goes when the world is destroyed: with no
+// keeper it is freed; otherwise the keeper (a WorldPool) takes it back for a
+// later world, or frees it. Keepers are called from any thread.
+class PixelMemoryKeeper {
+ public:
+  virtual ~PixelMemoryKeeper();
+  virtual void TakeBack(unsigned char* memory, std::size_t bytes) noexcept = 0;
+};
+
+struct PixelMemoryRelease {
+  std::shared_ptr<PixelMemoryKeeper> keeper;
+  std::size_t bytes = 0;
+  void operator()(unsigned char* memory) const noexcept;
+};
+
+// Pixel memory allocated with new[], owned by one world at a time.
+using PixelMemory = std::unique_ptr<unsigned char[], PixelMemoryRelease>;
+
 // A world of width x height ARGB pixels at one depth, transparent black when
 // made. Width or height 0 is allowed (then data is null). The record handed to
 // the effect points into this object, so it is neither copied nor moved: hold
@@ -48,11 +67,18 @@ class PixelWorld {
   // Throws std::invalid_argument for a negative size or one whose row bytes
   // do not fit the record's 32-bit field, std::bad_alloc when memory runs out.
   PixelWorld(A_long width, A_long height, BitDepth depth, A_long row_padding_pixels = 0);
+  // A world of packed rows over `memory`, which holds at least
+  // ByteSize(width, height, depth) bytes and keeps what it holds: the caller
+  // zeroes it or overwrites every pixel. Throws as above.
+  PixelWorld(A_long width, A_long height, BitDepth depth, PixelMemory memory);
   ~PixelWorld();
   PixelWorld(const PixelWorld&) = delete;
   PixelWorld& operator=(const PixelWorld&) = delete;
   PixelWorld(PixelWorld&&) = delete;
   PixelWorld& operator=(PixelWorld&&) = delete;
+
+  // Bytes of pixel memory such a world needs. Throws as the constructors do.
+  static std::size_t ByteSize(A_long width, A_long height, BitDepth depth, A_long row_padding_pixels = 0);
 
   PF_EffectWorld& world() { return world_; }
   const PF_EffectWorld& world() const { return world_; }
@@ -86,8 +112,11 @@ class PixelWorld {
   void FillRect(const PF_LRect& rect, const PF_PixelFloat& color);
 
  private:
+  // Fills in the record for rows of `row_bytes` over memory_.
+  void Describe(A_long width, A_long height, std::int64_t row_bytes);
+
   BitDepth depth_;
-  std::unique_ptr<unsigned char[]> memory_;
+  PixelMemory memory_;
   PF_EffectWorld world_;
 };
 

@@ -29,25 +29,53 @@ void PutChunk(std::vector<unsigned char>& out, const char type[4], const unsigne
   PutBig32(out, static_cast<std::uint32_t>(crc));
 }
 
-// Each row as the difference from the row above ("Up"), which suits rendered
-// frames, whose rows change little; trying every filter per row would cost
-// more time than the smaller file is worth.
-std::vector<unsigned char> FilteredRows(const std::vector<unsigned char>& samples, std::size_t row_bytes,
-                                        A_long height) {
-  constexpr unsigned char kFilterUp = 2;
-  std::vector<unsigned char> filtered((row_bytes + 1) * static_cast<std::size_t>(height));
-  for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-    unsigned char* out = &filtered[y * (row_bytes + 1)];
-    const unsigned char* row = &samples[y * row_bytes];
-    out[0] = kFilterUp;
-    if (y == 0) {
-      std::memcpy(out + 1, row, row_bytes);
-      continue;
+// The one setting of every PNG written: frames are written for preview, so
+// speed before size. zlib's fastest level with the "Up" filter (each row as
+// its difference from the row above, which suits rendered frames, whose rows
+// change little) compresses a 1080p frame of the benchmark scene several
+// times faster than the default level; what that costs in file size is in
+// docs/performance.md. Trying every filter per row would cost more time than
+// the smaller file is worth.
+constexpr int kCompressionLevel = Z_BEST_SPEED;
+constexpr unsigned char kFilterUp = 2;
+
+// Deflates the rows filtered one at a time, so no filtered copy of the
+// whole image is made.
+std::vector<unsigned char> CompressedRows(const std::string& path, const std::vector<unsigned char>& samples,
+                                          std::size_t row_bytes, A_long height) {
+  z_stream stream{};
+  if (deflateInit(&stream, kCompressionLevel) != Z_OK) FailImage(path, "compression failed to start");
+  std::vector<unsigned char> compressed;
+  std::vector<unsigned char> filtered(row_bytes + 1);
+  unsigned char out[1 << 16];
+  int status = Z_OK;
+  for (std::size_t y = 0; y <= static_cast<std::size_t>(height) && status == Z_OK; ++y) {
+    const bool last = y == static_cast<std::size_t>(height);
+    if (!last) {
+      const unsigned char* row = &samples[y * row_bytes];
+      filtered[0] = kFilterUp;
+      if (y == 0) {
+        std::memcpy(filtered.data() + 1, row, row_bytes);
+      } else {
+        const unsigned char* above = row - row_bytes;
+        for (std::size_t i = 0; i < row_bytes; ++i) filtered[1 + i] = static_cast<unsigned char>(row[i] - above[i]);
+      }
+      stream.next_in = filtered.data();
+      stream.avail_in = static_cast<uInt>(filtered.size());
     }
-    const unsigned char* above = row - row_bytes;
-    for (std::size_t i = 0; i < row_bytes; ++i) out[1 + i] = static_cast<unsigned char>(row[i] - above[i]);
+    do {
+      stream.next_out = out;
+      stream.avail_out = sizeof out;
+      status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+      // Asked again with the row taken in and nothing left to write out.
+      if (status == Z_BUF_ERROR && !last) status = Z_OK;
+      compressed.insert(compressed.end(), out, out + (sizeof out - stream.avail_out));
+    } while (status == Z_OK && stream.avail_out == 0);
+    if (last && status == Z_OK) status = Z_BUF_ERROR;  // Z_FINISH must end the stream
   }
-  return filtered;
+  deflateEnd(&stream);
+  if (status != Z_STREAM_END) FailImage(path, "compression failed");
+  return compressed;
 }
 
 }  // namespace
@@ -55,14 +83,10 @@ std::vector<unsigned char> FilteredRows(const std::vector<unsigned char>& sample
 void EncodePng(const std::string& path, A_long width, A_long height, int bits,
                const std::vector<unsigned char>& samples) {
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(bits / 8);
-  const std::vector<unsigned char> filtered = FilteredRows(samples, row_bytes, height);
-  // zlib counts in uLong, 32 bits on Windows.
-  if (filtered.size() > std::numeric_limits<uLong>::max() / 2) FailImage(path, "image too large to compress");
-  uLongf compressed_size = compressBound(static_cast<uLong>(filtered.size()));
-  std::vector<unsigned char> compressed(compressed_size);
-  if (compress2(compressed.data(), &compressed_size, filtered.data(), static_cast<uLong>(filtered.size()),
-                Z_DEFAULT_COMPRESSION) != Z_OK)
-    FailImage(path, "compression failed");
+  // zlib counts a row in uInt, 32 bits everywhere.
+  if (row_bytes + 1 > std::numeric_limits<uInt>::max()) FailImage(path, "image rows too long to compress");
+  const std::vector<unsigned char> compressed = CompressedRows(path, samples, row_bytes, height);
+  const std::size_t compressed_size = compressed.size();
 
   std::vector<unsigned char> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   file.reserve(compressed_size + 1024);

@@ -7,6 +7,7 @@
 #include "Downsampled.h"
 #include "HostState.h"
 #include "PixelSource.h"
+#include "WorldPool.h"
 
 namespace hostsim {
 
@@ -26,7 +27,9 @@ A_long FrameIndexAt(double layer_seconds, double frame_rate) {
 }  // namespace
 
 std::unique_ptr<PixelWorld> HostState::NewWorld(A_long width, A_long height) const {
-  return std::make_unique<PixelWorld>(width, height, scene.depth);
+  // Memory comes back from worlds already given back: a render's frames
+  // reuse it instead of faulting fresh pages in and zeroing them again.
+  return WorldPool::Shared().Take(width, height, scene.depth, WorldPool::Contents::kZeroed);
 }
 
 std::unique_ptr<PixelWorld> HostState::RenderLayerFrame(const LayerModel& layer, double comp_seconds,
@@ -39,8 +42,10 @@ std::unique_ptr<PixelWorld> HostState::RenderLayerFrame(const LayerModel& layer,
   // real host does, rather than failing the checkout.
   const A_long frame_count = layer.source->frame_count();
   if (frame_count > 0 && (*frame_index < 0 || *frame_index >= frame_count)) return nullptr;
+  // The source paints every pixel, so the pool need not zero the memory.
   std::unique_ptr<PixelWorld> frame =
-      NewWorld(Downsampled(layer.width, scene.downsample_x), Downsampled(layer.height, scene.downsample_y));
+      WorldPool::Shared().Take(Downsampled(layer.width, scene.downsample_x), Downsampled(layer.height, scene.downsample_y),
+                               scene.depth, WorldPool::Contents::kOverwritten);
   layer.source->DrawFrame(*frame_index, *frame);
   return frame;
 }
