@@ -9,7 +9,8 @@ PF_Handle HandleTable::New(std::size_t size) {
   block->bytes = block->storage.data();
   block->size = size;
   block->id = next_id_++;
-  PF_Handle handle = &block->bytes;
+  // The host's handle type points at a pointer of its own type to the bytes.
+  PF_Handle handle = reinterpret_cast<PF_Handle>(&block->bytes);
   blocks_.emplace(handle, std::move(block));
   ++live_count_;
   return handle;

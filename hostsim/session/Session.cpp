@@ -61,7 +61,11 @@ PF_Err Session::SmartPreRender(A_long current_time, PF_PreRenderOutput* output) 
   std::memset(&input, 0, sizeof(input));
   input.output_request = output_request();
   input.bitdepth = static_cast<A_short>(host_.bit_depth());
-  PF_PreRenderExtra extra{&input, output, host_.pre_render_callbacks()};
+  PF_PreRenderExtra extra;
+  std::memset(&extra, 0, sizeof(extra));
+  extra.input = &input;
+  extra.output = output;
+  extra.cb = host_.pre_render_callbacks();
   return Send(PF_Cmd_SMART_PRE_RENDER, current_time, nullptr, &extra);
 }
 
@@ -72,7 +76,10 @@ PF_Err Session::SmartRender(A_long current_time, PF_Handle pre_render_data, cons
   input.output_request = output_request();
   input.bitdepth = static_cast<A_short>(host_.bit_depth());
   input.pre_render_data = pre_render_data;
-  PF_SmartRenderExtra extra{&input, host_.smart_render_callbacks()};
+  PF_SmartRenderExtra extra;
+  std::memset(&extra, 0, sizeof(extra));
+  extra.input = &input;
+  extra.cb = host_.smart_render_callbacks();
   return Send(PF_Cmd_SMART_RENDER, current_time, nullptr, &extra);
 }
 
