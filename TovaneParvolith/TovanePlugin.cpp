@@ -117,12 +117,14 @@ PF_Err GlobalSetdown(PF_InData* in_data) {
 }
 
 // The plug-in id kept by global setup, or null when the host passed no
-// usable global handle.
+// usable global handle. The handle's bytes are reached through an untyped
+// pointer: what the handle points at is a pointer of the host's type.
 const GlobalData* GlobalDataOf(const PF_InData* in_data) {
   if (in_data->global_data == nullptr) {
     return nullptr;
   }
-  return static_cast<const GlobalData*>(*in_data->global_data);
+  const void* bytes = *in_data->global_data;
+  return static_cast<const GlobalData*>(bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -136,7 +138,7 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
   PF_Err err = PF_Err_NONE;
   PF_ParamDef def;
 
-  const auto begin = [&](PF_ParamType type, const char* name, A_long id) {
+  const auto begin = [&](decltype(PF_ParamDef::param_type) type, const char* name, A_long id) {
     std::memset(&def, 0, sizeof(def));
     def.flags = PF_ParamFlag_START_COLLAPSED;
     def.param_type = type;

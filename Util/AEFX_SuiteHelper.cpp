@@ -4,6 +4,14 @@
 
 namespace {
 
+// The drawing suites' names and version, held here rather than taken from a
+// host header, so that nothing of the helpers' own can collide with one.
+const char kDrawSuite[] = "DRAWBOT Draw Suite";
+const char kSupplierSuite[] = "DRAWBOT Supplier Suite";
+const char kSurfaceSuite[] = "DRAWBOT Surface Suite";
+const char kPathSuite[] = "DRAWBOT Path Suite";
+const A_long kDrawingSuitesVersion = 1;
+
 const char kAcquireFailed[] = "Not able to acquire AEFX Suite.";
 const char kReleaseFailed[] = "Not able to release AEFX Suite.";
 
@@ -23,13 +31,16 @@ void ReportFailure(const PF_InData* in_data, PF_OutData* out_data, const char* m
   const char* text = message != nullptr ? message : fallback;
   out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
 
+  // The longest message return_msg holds, as the record declares it.
+  const int max_length = static_cast<int>(sizeof(out_data->return_msg)) - 1;
+
   const PF_UtilCallbacks* utils = in_data != nullptr ? in_data->utils : nullptr;
   if (utils != nullptr && utils->ansi.sprintf != nullptr) {
-    utils->ansi.sprintf(out_data->return_msg, "%.*s", static_cast<int>(PF_MAX_EFFECT_MSG_LEN), text);
+    utils->ansi.sprintf(out_data->return_msg, "%.*s", max_length, text);
     return;
   }
   int length = 0;
-  while (length < PF_MAX_EFFECT_MSG_LEN && text[length] != '\0') {
+  while (length < max_length && text[length] != '\0') {
     out_data->return_msg[length] = text[length];
     ++length;
   }
@@ -76,18 +87,18 @@ PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data, Drawb
     ReportFailure(in_data, out_data, nullptr, kAcquireFailed);
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  PF_Err err = AEFX_AcquireSuite(in_data, out_data, kDRAWBOT_DrawSuite, kDRAWBOT_SuitesVersion1, nullptr,
+  PF_Err err = AEFX_AcquireSuite(in_data, out_data, kDrawSuite, kDrawingSuitesVersion, nullptr,
                                  &suites->draw);
   if (err == PF_Err_NONE) {
-    err = AEFX_AcquireSuite(in_data, out_data, kDRAWBOT_SupplierSuite, kDRAWBOT_SuitesVersion1, nullptr,
+    err = AEFX_AcquireSuite(in_data, out_data, kSupplierSuite, kDrawingSuitesVersion, nullptr,
                             &suites->supplier);
   }
   if (err == PF_Err_NONE) {
-    err = AEFX_AcquireSuite(in_data, out_data, kDRAWBOT_SurfaceSuite, kDRAWBOT_SuitesVersion1, nullptr,
+    err = AEFX_AcquireSuite(in_data, out_data, kSurfaceSuite, kDrawingSuitesVersion, nullptr,
                             &suites->surface);
   }
   if (err == PF_Err_NONE) {
-    err = AEFX_AcquireSuite(in_data, out_data, kDRAWBOT_PathSuite, kDRAWBOT_SuitesVersion1, nullptr,
+    err = AEFX_AcquireSuite(in_data, out_data, kPathSuite, kDrawingSuitesVersion, nullptr,
                             &suites->path);
   }
   return err;
@@ -96,10 +107,10 @@ PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data, Drawb
 PF_Err AEFX_ReleaseDrawbotSuites(PF_InData* in_data, PF_OutData* out_data) {
   // Each release is independent: one that cannot reach the host must not
   // keep the others from being given back.
-  AEFX_ReleaseSuite(in_data, out_data, kDRAWBOT_DrawSuite, kDRAWBOT_SuitesVersion1, nullptr);
-  AEFX_ReleaseSuite(in_data, out_data, kDRAWBOT_SupplierSuite, kDRAWBOT_SuitesVersion1, nullptr);
-  AEFX_ReleaseSuite(in_data, out_data, kDRAWBOT_SurfaceSuite, kDRAWBOT_SuitesVersion1, nullptr);
-  AEFX_ReleaseSuite(in_data, out_data, kDRAWBOT_PathSuite, kDRAWBOT_SuitesVersion1, nullptr);
+  AEFX_ReleaseSuite(in_data, out_data, kDrawSuite, kDrawingSuitesVersion, nullptr);
+  AEFX_ReleaseSuite(in_data, out_data, kSupplierSuite, kDrawingSuitesVersion, nullptr);
+  AEFX_ReleaseSuite(in_data, out_data, kSurfaceSuite, kDrawingSuitesVersion, nullptr);
+  AEFX_ReleaseSuite(in_data, out_data, kPathSuite, kDrawingSuitesVersion, nullptr);
   return PF_Err_NONE;
 }
 

@@ -9,12 +9,6 @@
 
 #if !defined(_WIN32)
 
-#define kDRAWBOT_DrawSuite "DRAWBOT Draw Suite"
-#define kDRAWBOT_SupplierSuite "DRAWBOT Supplier Suite"
-#define kDRAWBOT_SurfaceSuite "DRAWBOT Surface Suite"
-#define kDRAWBOT_PathSuite "DRAWBOT Path Suite"
-#define kDRAWBOT_SuitesVersion1 1
-
 #ifdef __cplusplus
 extern "C" {
 #endif

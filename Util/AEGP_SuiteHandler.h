@@ -60,7 +60,8 @@ class TOVANE_UTIL_API AEGP_SuiteHandler {
     if (slots_[slot] == nullptr) {
       const void* suite = nullptr;
       const SuiteRow& row = kCatalogue[slot];
-      if (basic_suite_->AcquireSuite(row.name, row.version, &suite) != kSPNoError || suite == nullptr) {
+      // The basic suite answers 0 for success.
+      if (basic_suite_->AcquireSuite(row.name, row.version, &suite) != 0 || suite == nullptr) {
         MissingSuiteError();  // the slot stays empty, so nothing is given back for it
       }
       slots_[slot] = suite;

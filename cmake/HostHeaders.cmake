@@ -14,6 +14,11 @@ add_library(tovane_host_interface INTERFACE)
 # The host-headers preset asks for this, so that forgetting the two options
 # stops the configure instead of building a module against host/ where the
 # one to install was meant.
+# The scrambled preset asks for this: host/'s declarations with every layout
+# choice made differently (scripts/scramble_host.py), which the effect must not
+# notice.
+option(TOVANE_SCRAMBLED_HOST "Build everything against a scrambled copy of host/" OFF)
+
 option(TOVANE_REQUIRE_HOST_HEADERS "Fail unless TOVANE_HOST_HEADERS and TOVANE_HOST_UMBRELLA are given" OFF)
 
 if(TOVANE_HOST_HEADERS STREQUAL "" AND TOVANE_HOST_UMBRELLA STREQUAL "")
@@ -22,10 +27,32 @@ if(TOVANE_HOST_HEADERS STREQUAL "" AND TOVANE_HOST_UMBRELLA STREQUAL "")
                         "-DTOVANE_HOST_HEADERS=<folders> -DTOVANE_HOST_UMBRELLA=<header> (README, \"Installing the effect\")")
   endif()
   set(TOVANE_BUILT_AGAINST_HOST_HEADERS OFF)
-  target_include_directories(tovane_host_interface INTERFACE ${PROJECT_SOURCE_DIR}/host)
+  if(NOT TOVANE_SCRAMBLED_HOST)
+    target_include_directories(tovane_host_interface INTERFACE ${PROJECT_SOURCE_DIR}/host)
+    return()
+  endif()
+  # The whole tree, module and substitute host alike, against a declaration
+  # derived from host/ with every layout choice made otherwise. Written at
+  # configure time, and again whenever host/ or the script changes.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(_tovane_scrambled ${PROJECT_BINARY_DIR}/host-scrambled)
+  file(GLOB _tovane_host_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/host/*.h)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${_tovane_host_files} ${PROJECT_SOURCE_DIR}/scripts/scramble_host.py)
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/scramble_host.py --host-dir ${PROJECT_SOURCE_DIR}/host
+            --out ${_tovane_scrambled}/include --summary ${_tovane_scrambled}/changes.txt
+    COMMAND_ERROR_IS_FATAL ANY)
+  file(READ ${_tovane_scrambled}/changes.txt _tovane_scramble_changes)
+  message(STATUS "TovaneParvolith: against the scrambled declaration of the host in ${_tovane_scrambled}/include\n"
+                 "${_tovane_scramble_changes}")
+  target_include_directories(tovane_host_interface INTERFACE ${_tovane_scrambled}/include)
   return()
 endif()
 
+if(TOVANE_SCRAMBLED_HOST)
+  message(FATAL_ERROR "TOVANE_SCRAMBLED_HOST scrambles host/; it does not go with the host's published headers")
+endif()
 if(TOVANE_HOST_HEADERS STREQUAL "" OR TOVANE_HOST_UMBRELLA STREQUAL "")
   message(FATAL_ERROR "TOVANE_HOST_HEADERS and TOVANE_HOST_UMBRELLA go together: "
                       "the folders of the host's headers and the one header that includes them")

@@ -17,4 +17,5 @@ typedef struct {
 
 // Positions in the function table are part of the host's interface.
 #include <cstddef>
+static_assert(offsetof(AEGP_PFInterfaceSuite1, AEGP_GetEffectLayer) == 0 * sizeof(void*), "function table position");
 static_assert(offsetof(AEGP_PFInterfaceSuite1, AEGP_GetNewEffectForEffect) == 1 * sizeof(void*), "function table position");

@@ -27,7 +27,8 @@ typedef double A_FpLong;
 typedef float A_FpShort;
 typedef A_long A_Err;
 
-// A point in time as value / scale seconds.
+// A point in time as value / scale seconds. Layout fixed by the host: value,
+// then scale, nothing between.
 typedef struct {
   A_long value;
   A_u_long scale;

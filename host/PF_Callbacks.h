@@ -43,4 +43,6 @@ typedef struct {
 
 // Positions in the function table are part of the host's interface.
 #include <cstddef>
+static_assert(offsetof(PF_InteractCallbacks, checkout_param) == 0 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_InteractCallbacks, checkin_param) == 1 * sizeof(void*), "function table position");
 static_assert(offsetof(PF_UtilCallbacks, copy) == 8 * sizeof(void*), "function table position");

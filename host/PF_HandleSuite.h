@@ -17,3 +17,10 @@ typedef struct {
   void (*host_dispose_handle)(PF_Handle h);
   A_u_longlong (*host_get_handle_size)(PF_Handle h);
 } PF_HandleSuite2;
+
+// Positions in the function table are part of the host's interface.
+#include <cstddef>
+static_assert(offsetof(PF_HandleSuite2, host_new_handle) == 0 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_HandleSuite2, host_lock_handle) == 1 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_HandleSuite2, host_unlock_handle) == 2 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_HandleSuite2, host_dispose_handle) == 3 * sizeof(void*), "function table position");

@@ -3,12 +3,14 @@
 
 #include "A_Types.h"
 
+// Layout fixed by the host: left, top, right, bottom, nothing between.
 typedef struct {
   A_long left, top, right, bottom;
 } PF_LRect;
 
 typedef PF_LRect PF_UnionableRect;
 
+// Layout fixed by the host: numerator, then denominator, nothing between.
 typedef struct {
   A_long num;
   A_u_long den;
@@ -22,13 +24,16 @@ enum {
 };
 
 // Pixels are ARGB in memory at every depth: 8-bit 0-255, 16-bit 0-32768,
-// 32-bit float with 1.0 as full intensity.
+// 32-bit float with 1.0 as full intensity. Layout fixed by the host: a world's
+// memory holds its pixels in this form (the effect itself reads no pixel).
 typedef struct {
   A_u_char alpha, red, green, blue;
 } PF_Pixel8;
+// Layout fixed by the host, as PF_Pixel8.
 typedef struct {
   A_u_short alpha, red, green, blue;
 } PF_Pixel16;
+// Layout fixed by the host, as PF_Pixel8.
 typedef struct {
   float alpha, red, green, blue;
 } PF_PixelFloat;

@@ -90,3 +90,9 @@ typedef struct {
   PF_SmartRenderInput* input;
   PF_SmartRenderCallbacks* cb;
 } PF_SmartRenderExtra;
+
+// Positions in the function table are part of the host's interface.
+#include <cstddef>
+static_assert(offsetof(PF_PreRenderCallbacks, checkout_layer) == 0 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_SmartRenderCallbacks, checkout_layer_pixels) == 0 * sizeof(void*), "function table position");
+static_assert(offsetof(PF_SmartRenderCallbacks, checkout_output) == 2 * sizeof(void*), "function table position");

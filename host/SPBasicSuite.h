@@ -21,3 +21,7 @@ typedef struct SPBasicSuite {
   SPErr (*ReallocateBlock)(void* block, size_t new_size, void** new_block);
   SPErr (*Undefined)(void);
 } SPBasicSuite;
+
+// Positions in the function table are part of the host's interface.
+static_assert(offsetof(SPBasicSuite, AcquireSuite) == 0 * sizeof(void*), "function table position");
+static_assert(offsetof(SPBasicSuite, ReleaseSuite) == 1 * sizeof(void*), "function table position");

@@ -5,12 +5,18 @@
     host_interface.py --check docs/host-interface.md
 
 Each translation unit of the module is parsed by clang (-ast-dump=json) with
-host/ on its include path. Walking the declarations that lie in the effect's
+host/ on its include path, once as each platform compiles it (the build
+machine, the Windows target, the macOS target: scripts/effect_platforms.py),
+so a name used only under _WIN32 or only on macOS is listed too. Walking the declarations that lie in the effect's
 own files, the script keeps every declaration of host/ they reference: types
 named in their types, record fields and function-table members they reach,
 enumerators, and macros whose expansion they contain (a macro is known by the
 host/ line its expanded tokens are spelled on). --check regenerates the page
 and fails, showing the difference, when it is not the one given.
+
+Each name is marked given (the host's own name for what the effect's design
+names) or assumed (a name this build expects the host's headers to use, with
+what the effect expects of it); GIVEN below is the list of the first kind.
 """
 
 import argparse
@@ -21,8 +27,40 @@ import re
 import subprocess
 import sys
 
-EFFECT_DIRS = ("TovaneParvolith", "Util")
+import effect_platforms
+
+EFFECT_DIRS = effect_platforms.EFFECT_DIRS
 HOST_DIR = "host"
+
+# Names the effect's design takes from the host's interface as the host names
+# them: its records and their fields, the callbacks and suite functions it
+# calls (with their positions), the commands, error codes and flag values.
+# Every other name on the page is this build's assumption about how the
+# host's headers spell something the effect needs.
+GIVEN = set("""
+AEGP_CompH AEGP_EffectRefH AEGP_LayerH AEGP_StreamRefH AEGP_LayerIDVal AEGP_PluginID AEGP_StreamValue2
+AEGP_ConvertCompToLayerTime AEGP_DisposeEffect AEGP_DisposeStream AEGP_DisposeStreamValue AEGP_GetCompFramerate
+AEGP_GetEffectLayer AEGP_GetLayerDuration AEGP_GetLayerFromLayerID AEGP_GetLayerInPoint AEGP_GetLayerParentComp
+AEGP_GetNewEffectForEffect AEGP_GetNewEffectStreamByIndex AEGP_GetNewStreamValue AEGP_RegisterWithAEGP
+AEGP_SetDynamicStreamFlag AEGP_DynStreamFlag_HIDDEN AEGP_LTimeMode_CompTime AEGP_LTimeMode_LayerTime
+A_Boolean A_Time A_long SPBasicSuite AcquireSuite ReleaseSuite
+PF_CheckoutResult PF_Cmd PF_EffectWorld PF_Err PF_Fixed PF_FpLong PF_FpShort PF_InData PF_LRect PF_LayerDef
+PF_OutData PF_ParamDef PF_ParamIndex PF_PreRenderExtra PF_PreRenderInput PF_PreRenderOutput PF_RationalScale
+PF_RenderRequest PF_SmartRenderExtra
+PF_Cmd_ABOUT PF_Cmd_GLOBAL_SETUP PF_Cmd_GLOBAL_SETDOWN PF_Cmd_PARAMS_SETUP PF_Cmd_UPDATE_PARAMS_UI
+PF_Cmd_SMART_PRE_RENDER PF_Cmd_SMART_RENDER PF_Err_NONE PF_Err_OUT_OF_MEMORY PF_Err_INTERNAL_STRUCT_DAMAGED
+PF_Err_BAD_CALLBACK_PARAM PF_LayerDefault_NONE PF_OutFlag_DISPLAY_ERROR_MESSAGE PF_OutFlag_REFRESH_UI
+PF_OutFlag_DEEP_COLOR_AWARE PF_OutFlag_SEND_UPDATE_PARAMS_UI PF_OutFlag2_FLOAT_COLOR_AWARE
+PF_OutFlag2_SUPPORTS_SMART_RENDER PF_ParamFlag_START_COLLAPSED PF_Param_FIX_SLIDER PF_Param_FLOAT_SLIDER
+PF_Param_LAYER PF_Param_POPUP PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS PF_Stage_RELEASE PF_ValueDisplayFlag_PERCENT
+host_new_handle host_lock_handle host_unlock_handle host_dispose_handle
+add_param checkin_param checkout_param checkout_layer checkout_layer_pixels checkout_output copy sprintf strcpy
+ansi inter utils cb input output output_request pre_render_data result_rect max_result_rect flags rect
+preserve_rgb_of_zero_alpha left top right bottom num den value scale data width height dephault ld pd fd fs_d
+u uu id namesptr num_choices precision display_flags valid_min valid_max slider_min slider_max fs_flags
+curve_tolerance param_type name my_version global_data num_params out_flags out_flags2 return_msg
+effect_ref current_time time_step time_scale downsample_x downsample_y pica_basicP val layer_id
+""".split())
 TITLE = "# The host interface the effect uses"
 
 
@@ -166,18 +204,10 @@ def find_key(node, key):
     return None
 
 
-def translation_units(source_dir):
-    units = []
-    for directory in EFFECT_DIRS:
-        for name in sorted(os.listdir(os.path.join(source_dir, directory))):
-            if name.endswith(".cpp"):
-                units.append(os.path.join(directory, name))
-    return units
-
-
-def parse(source_dir, clang, unit, walk):
-    command = [clang, "-std=c++17", "-fsyntax-only", "-Xclang", "-ast-dump=json",
-               "-I", HOST_DIR] + sum([["-I", d] for d in EFFECT_DIRS], []) + [unit]
+def parse(source_dir, clang, unit, walk, platform):
+    command = ([clang] + effect_platforms.clang_target_flags(platform) +
+               ["-std=c++17", "-fsyntax-only", "-Xclang", "-ast-dump=json"] +
+               effect_platforms.include_flags(HOST_DIR) + [unit])
     result = subprocess.run(command, cwd=source_dir, capture_output=True, text=True)
     if result.returncode != 0:
         raise SystemExit(f"host_interface.py: {' '.join(command)} failed:\n{result.stderr}")
@@ -216,15 +246,20 @@ def table_slots(field_type, records_by_name):
 
 
 def collect(source_dir, clang):
-    """What every translation unit uses, merged by name (declaration ids are a
-    unit's own)."""
-    used_types, used_records, tables, used_constants, used_macros = set(), {}, set(), {}, {}
+    """What every translation unit uses on every platform, merged by name
+    (declaration ids are a unit's own). A type's declaration may differ by
+    platform: used_types maps its name to its file and, for each spelling,
+    the platforms that see it."""
+    used_types, used_records, tables, used_constants, used_macros = {}, {}, set(), {}, {}
     host_macros = macros(source_dir)
-    for unit in translation_units(source_dir):
+    for platform, unit in [(p, u) for p in effect_platforms.PLATFORMS
+                           for u in effect_platforms.translation_units(source_dir)]:
         walk = Walk(source_dir)
-        parse(source_dir, clang, unit, walk)
+        parse(source_dir, clang, unit, walk, platform)
         types, records, unit_tables, constants = names_used(walk)
-        used_types |= types
+        for name, file, underlying in types:
+            spellings = used_types.setdefault(name, (file, {}))[1]
+            spellings.setdefault(underlying, set()).add(platform)
         tables |= unit_tables
         for name, fields in records.items():
             used_records.setdefault(name, set()).update(fields)
@@ -295,43 +330,73 @@ def names_used(walk):
     return used_types, used_records, tables, used_constants
 
 
+def given_or_assumed(name, expectation):
+    return "given" if name in GIVEN else f"assumed: {expectation}"
+
+
+def type_expectation(name, tables):
+    if name in tables:
+        return "the suite version's function table, the members below at their positions"
+    return "a type, as in the last column"
+
+
+def as_spelled(spellings):
+    """`int`, or `int` (build machine, macOS); `long` (Windows) where platforms differ."""
+    if len(spellings) == 1:
+        return f"`{next(iter(spellings))}`"
+    order = {p: i for i, p in enumerate(effect_platforms.PLATFORMS)}
+    parts = sorted(spellings.items(), key=lambda item: min(order[p] for p in item[1]))
+    return "; ".join(f"`{u}` ({', '.join(sorted(ps, key=order.get))})" for u, ps in parts)
+
+
 def render(used_types, used_records, tables, used_constants, used_macros):
     out = [TITLE, "",
            "Every name of the host's interface that the effect (`TovaneParvolith/`) and `Util/`",
-           "use, grouped by record and suite, with the declaration in `host/` the compiler resolved",
-           "it to. A build against the host's published headers (README, \"Installing the effect\")",
-           "needs each name there with the same meaning. Generated from the code by",
+           "use, on the build machine, Windows and macOS, grouped by record and suite, with the",
+           "declaration in `host/` the compiler resolved it to. A build against the host's published",
+           "headers (README, \"Installing the effect\") needs each name there with the same meaning.",
+           "Nothing of a record's layout is assumed beyond the positions listed for function tables",
+           "(the scrambled build proves it). Generated from the code by",
            "`python3 scripts/host_interface.py --write docs/host-interface.md`; the test",
            "`host_interface_doc` fails when this page and the code disagree.", ""]
 
-    out += ["## Types", "", "| Name | Declared in `host/` | As |", "|---|---|---|"]
-    for name, file, underlying in sorted(used_types):
-        out.append(f"| `{name}` | {os.path.basename(file)} | `{underlying}` |")
+    out += ["## Types", "",
+            "Given: the host's own name, as the effect's design names it. Assumed: this build's",
+            "expectation of the host's spelling; where the host's headers spell it otherwise, one line",
+            "in the umbrella header maps it (`typedef <host's name> <name>;`, `#define <name> <value>`).",
+            "", "| Name | Given or assumed | Declared in `host/` | As |", "|---|---|---|---|"]
+    for name in sorted(used_types):
+        file, spellings = used_types[name]
+        out.append(f"| `{name}` | {given_or_assumed(name, type_expectation(name, tables))} | "
+                   f"{os.path.basename(file)} | {as_spelled(spellings)} |")
 
     plain = sorted(set(used_records) - tables)
     tables = sorted(tables)
     out += ["", "## Record fields", ""]
     for name in plain:
-        out += [f"### `{name}`", "", "| Field | Type |", "|---|---|"]
+        out += [f"### `{name}`", "", "| Field | Given or assumed | Type |", "|---|---|---|"]
         for _, field, field_type, _ in sorted(used_records[name]):
-            out.append(f"| `{field}` | `{field_type}` |")
+            out.append(f"| `{field}` | {given_or_assumed(field, 'a field of this type')} | `{field_type}` |")
         out.append("")
     out += ["## Callback and suite members", "",
             "Position: the member's slot in its function table, counted in pointers from 0.", ""]
     for name in tables:
-        out += [f"### `{name}`", "", "| Position | Member | Type |", "|---|---|---|"]
+        out += [f"### `{name}`", "", "| Position | Member | Given or assumed | Type |", "|---|---|---|---|"]
         for _, field, field_type, position in sorted(used_records[name]):
-            out.append(f"| {position} | `{field}` | `{field_type}` |")
+            out.append(f"| {position} | `{field}` | {given_or_assumed(field, f'this type at position {position}')} | "
+                       f"`{field_type}` |")
         out.append("")
 
     out += ["## Constants and flag values", ""]
     files = sorted(set(used_constants) | set(used_macros))
     for file in files:
-        out += [f"### {os.path.basename(file)}", "", "| Name | Value |", "|---|---|"]
+        out += [f"### {os.path.basename(file)}", "", "| Name | Given or assumed | Value |", "|---|---|---|"]
         for name, value in sorted(used_constants.get(file, ()), key=lambda c: (c[1] is None, c[1], c[0])):
-            out.append(f"| `{name}` | {value} ({value:#x}) |" if value is not None else f"| `{name}` | |")
+            mark = given_or_assumed(name, f"an integer constant {value}")
+            out.append(f"| `{name}` | {mark} | {value} ({value:#x}) |" if value is not None else f"| `{name}` | {mark} | |")
         for name, text in sorted(used_macros.get(file, ())):
-            out.append(f"| `{name}` | `#define {name}{text.replace('|', '&#124;')}` |")
+            out.append(f"| `{name}` | {given_or_assumed(name, 'a macro that packs as shown')} | "
+                       f"`#define {name}{text.replace('|', '&#124;')}` |")
         out.append("")
     return "\n".join(out).rstrip("\n") + "\n"
 

@@ -195,8 +195,8 @@ TEST_F(AefxHelpersTest, DrawbotSetIsAcquiredInOrderAndReleasedWhole) {
   EXPECT_NE(suites.supplier, nullptr);
   EXPECT_NE(suites.surface, nullptr);
   EXPECT_NE(suites.path, nullptr);
-  const std::vector<std::string> order = {kDRAWBOT_DrawSuite, kDRAWBOT_SupplierSuite, kDRAWBOT_SurfaceSuite,
-                                          kDRAWBOT_PathSuite};
+  const std::vector<std::string> order = {"DRAWBOT Draw Suite", "DRAWBOT Supplier Suite", "DRAWBOT Surface Suite",
+                                          "DRAWBOT Path Suite"};
   EXPECT_EQ(Asked("AcquireSuite"), order);
   EXPECT_EQ(host_.holdings().suites_held(), 4);
 
@@ -207,7 +207,7 @@ TEST_F(AefxHelpersTest, DrawbotSetIsAcquiredInOrderAndReleasedWhole) {
 }
 
 TEST_F(AefxHelpersTest, DrawbotSetStopsAtTheFirstSuiteNotDelivered) {
-  host_.faults().RefuseSuite(kDRAWBOT_SupplierSuite, kDRAWBOT_SuitesVersion1);
+  host_.faults().RefuseSuite("DRAWBOT Supplier Suite", 1);
   DrawbotSuites suites{};
   EXPECT_EQ(AcquireDrawbot(&suites), PF_Err_BAD_CALLBACK_PARAM);
   ExpectReported(kAcquireFailed);
@@ -215,9 +215,9 @@ TEST_F(AefxHelpersTest, DrawbotSetStopsAtTheFirstSuiteNotDelivered) {
   EXPECT_EQ(suites.supplier, nullptr);
   EXPECT_EQ(suites.surface, nullptr);
   EXPECT_EQ(suites.path, nullptr);
-  EXPECT_EQ(Asked("AcquireSuite"), (std::vector<std::string>{kDRAWBOT_DrawSuite, kDRAWBOT_SupplierSuite}));
+  EXPECT_EQ(Asked("AcquireSuite"), (std::vector<std::string>{"DRAWBOT Draw Suite", "DRAWBOT Supplier Suite"}));
   EXPECT_EQ(host_.holdings().suites_held(), 1);  // the draw suite, still the caller's to give back
-  EXPECT_EQ(Release(kDRAWBOT_DrawSuite, kDRAWBOT_SuitesVersion1, nullptr), PF_Err_NONE);
+  EXPECT_EQ(Release("DRAWBOT Draw Suite", 1, nullptr), PF_Err_NONE);
 }
 
 TEST_F(AefxHelpersTest, DrawbotReleaseGoesOnPastFailures) {

@@ -10,6 +10,7 @@ Environment: TOVANE_SOURCE_DIR (repository root), TOVANE_MACOS_BUILD_DIR
 (optional), LLVM_OBJDUMP and LLVM_NM (tool paths).
 """
 
+import fnmatch
 import os
 import plistlib
 import re
@@ -23,6 +24,9 @@ SOURCE_DIR = os.environ.get("TOVANE_SOURCE_DIR", os.path.join(os.path.dirname(__
 MACOS_BUILD_DIR = os.environ.get("TOVANE_MACOS_BUILD_DIR", "")
 LLVM_OBJDUMP = os.environ.get("LLVM_OBJDUMP", "llvm-objdump")
 LLVM_NM = os.environ.get("LLVM_NM", "llvm-nm")
+# The build machine's module built against the scrambled declaration of the
+# host (optional): the same functions, under other spellings of the host's types.
+SCRAMBLED_MODULE = os.environ.get("TOVANE_SCRAMBLED_MODULE", "")
 
 BUNDLE = os.path.join(MACOS_BUILD_DIR, "TovaneParvolith.plugin") if MACOS_BUILD_DIR else ""
 
@@ -170,6 +174,12 @@ MH_MAGIC_64 = 0xFEEDFACF
 CPU_TYPE_X86_64 = 0x01000007
 MH_BUNDLE = 8
 
+def export_list():
+    """The bundle's export list: names and ld64's wildcard patterns."""
+    with open(os.path.join(SOURCE_DIR, "TovaneParvolith", "Mac", "exports.txt")) as f:
+        return [line.strip() for line in f if line.strip()]
+
+
 REQUIRED_EXPORTS = {
     "_EntryPointFunc",
     "_UnionLRect", "_IsEmptyRect", "_IsEdgePixel",
@@ -215,12 +225,39 @@ class BundleTest(PropertyListResourceCase, unittest.TestCase):
         for handler in HANDLERS:
             self.assertFalse([s for s in exports if handler in s], f"{handler} is exported")
 
+    def test_exports_exactly_what_it_always_has(self):
+        # Built against host/: the suite handler's members under host/'s spelling.
+        self.assertEqual(self.exports(), REQUIRED_EXPORTS | {
+            "__ZN17AEGP_SuiteHandlerC1EPK12SPBasicSuite", "__ZN17AEGP_SuiteHandlerC2EPK12SPBasicSuite",
+            "__ZN17AEGP_SuiteHandlerD1Ev", "__ZN17AEGP_SuiteHandlerD2Ev",
+            "__ZN17AEGP_SuiteHandler12ReleaseSuiteEPKci", "__ZN17AEGP_SuiteHandler16ReleaseAllSuitesEv",
+            "__ZNK17AEGP_SuiteHandler17MissingSuiteErrorEv", "__ZN17AEGP_SuiteHandler10kCatalogueE"})
+
     def test_export_list_names_only_what_the_bundle_defines(self):
         # Apple's linker refuses a list entry that nothing defines, where the
         # cross-link's lld passes over it: keep the list and the code in step.
-        with open(os.path.join(SOURCE_DIR, "TovaneParvolith", "Mac", "exports.txt")) as f:
-            listed = {line.strip() for line in f if line.strip()}
-        self.assertEqual(listed - self.exports(), set())
+        # Each entry, a name or a pattern, stands for exactly one export.
+        exports = self.exports()
+        for entry in export_list():
+            self.assertEqual(len(fnmatch.filter(exports, entry)), 1, f"{entry} matches {fnmatch.filter(exports, entry)}")
+
+    @unittest.skipUnless(SCRAMBLED_MODULE, "no scrambled build named")
+    def test_export_list_finds_the_same_functions_under_other_host_type_spellings(self):
+        # The scrambled build's module spells the basic suite's struct
+        # otherwise; the list must reach the same member functions there,
+        # each entry one of them, and leave none of the handler's out.
+        out = subprocess.run([LLVM_NM, "--dynamic", "--defined-only", "--just-symbol-name", SCRAMBLED_MODULE],
+                             check=True, capture_output=True, text=True).stdout.split()
+        exported = {"_" + name for name in out}  # a Mach-O name carries one more underscore
+        handler = {name for name in exported if "17AEGP_SuiteHandler" in name}
+        matched = set()
+        for entry in export_list():
+            found = fnmatch.filter(exported, entry)
+            self.assertEqual(len(found), 1, f"{entry} matches {found} in {SCRAMBLED_MODULE}")
+            matched.update(found)
+        self.assertEqual(handler - matched, set(), "handler members the list would not export")
+        self.assertTrue(any("SPBasicSuite" in n and "12SPBasicSuite" not in n for n in handler),
+                        "the scrambled module spells the basic suite as host/ does; nothing was proven")
 
     def undefined(self):
         return subprocess.run([LLVM_NM, "--undefined-only", "--just-symbol-name", self.binary],

@@ -151,7 +151,7 @@ TEST_F(AefxReportBoundsTest, ALongMessageIsCutAtReturnMsgByAPrintCallbackThatDoe
 // so no later success can replace the code.
 TEST_F(AefxReportBoundsTest, TheDrawbotSetKeepsTheFirstFailure) {
   host_.faults().Clear();
-  host_.faults().RefuseSuite(kDRAWBOT_DrawSuite, kDRAWBOT_SuitesVersion1);
+  host_.faults().RefuseSuite("DRAWBOT Draw Suite", 1);
   DrawbotSuites suites{};
   EXPECT_EQ(Exported<decltype(&AEFX_AcquireDrawbotSuites)>("AEFX_AcquireDrawbotSuites")(&in_data_, &guarded_.out,
                                                                                          &suites),

@@ -54,5 +54,8 @@ set_target_properties(TovaneParvolith PROPERTIES
   LINK_DEPENDS ${_tovane_mac_dir}/exports.txt)
 
 # EntryPointFunc and the global functions of Util/ are the bundle's exports;
-# the effect's handlers and everything else stay inside.
+# the effect's handlers and everything else stay inside. A member function
+# whose mangled name would spell a host type (the basic suite's struct, the
+# integer behind A_long) is listed with a wildcard for its parameters, so a
+# host header that spells those types otherwise exports the same functions.
 target_link_options(TovaneParvolith PRIVATE "LINKER:-exported_symbols_list,${_tovane_mac_dir}/exports.txt")

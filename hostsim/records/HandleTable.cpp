@@ -9,7 +9,8 @@ PF_Handle HandleTable::New(std::size_t size) {
   block.size = size;
   block.id = next_id_++;
   slots_.push_back(block.storage.data());  // a vector's buffer stays put when the vector is moved
-  PF_Handle handle = &slots_.back();
+  // The host's handle type points at a pointer of its own type to the bytes.
+  PF_Handle handle = reinterpret_cast<PF_Handle>(&slots_.back());
   live_.emplace(handle, std::move(block));
   return handle;
 }

@@ -360,7 +360,12 @@ const AEGP_UtilitySuite7* UtilitySuiteTable() {
 }
 
 const AEGP_PFInterfaceSuite1* PFInterfaceSuiteTable() {
-  static const AEGP_PFInterfaceSuite1 table = {GetEffectLayer, GetNewEffectForEffect};
+  static const AEGP_PFInterfaceSuite1 table = [] {
+    auto t = MakeTable<AEGP_PFInterfaceSuite1>();
+    t.AEGP_GetEffectLayer = GetEffectLayer;
+    t.AEGP_GetNewEffectForEffect = GetNewEffectForEffect;
+    return t;
+  }();
   return &table;
 }
 

@@ -106,8 +106,18 @@ SPErr ReallocateBlock(void*, size_t, void** new_block) {
   return Unoffered();
 }
 
-const SPBasicSuite kBasicSuite = {AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock,
-                                  Unoffered};
+// Filled by name: only the places of AcquireSuite and ReleaseSuite are the host's.
+const SPBasicSuite kBasicSuite = [] {
+  SPBasicSuite table{};
+  table.AcquireSuite = AcquireSuite;
+  table.ReleaseSuite = ReleaseSuite;
+  table.IsEqual = IsEqual;
+  table.AllocateBlock = AllocateBlock;
+  table.FreeBlock = FreeBlock;
+  table.ReallocateBlock = ReallocateBlock;
+  table.Undefined = Unoffered;
+  return table;
+}();
 
 }  // namespace
 

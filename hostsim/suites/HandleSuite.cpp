@@ -50,7 +50,15 @@ A_u_longlong GetHandleSize(PF_Handle handle) {
   });
 }
 
-const PF_HandleSuite2 kHandleSuite = {NewHandle, LockHandle, UnlockHandle, DisposeHandle, GetHandleSize};
+const PF_HandleSuite2 kHandleSuite = [] {
+  PF_HandleSuite2 table{};
+  table.host_new_handle = NewHandle;
+  table.host_lock_handle = LockHandle;
+  table.host_unlock_handle = UnlockHandle;
+  table.host_dispose_handle = DisposeHandle;
+  table.host_get_handle_size = GetHandleSize;
+  return table;
+}();
 
 // A call through a slot that this host leaves unimplemented.
 A_Err UnusedSlot() {

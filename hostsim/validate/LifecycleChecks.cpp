@@ -110,8 +110,8 @@ void CheckGlobalSetup(CheckContext& ctx, Session& session) {
   PF_Handle global = out.global_data;
   if (global == nullptr || !host.handles().Contains(global)) {
     ctx.Fail("GlobalSetup left no live global handle with the host");
-  } else if (host.plugin_ids().empty() || *static_cast<const A_long*>(*global) != host.plugin_ids().back()) {
-    ctx.Fail("the global handle holds " + std::to_string(*static_cast<const A_long*>(*global)) +
+  } else if (host.plugin_ids().empty() || *static_cast<const A_long*>(static_cast<const void*>(*global)) != host.plugin_ids().back()) {
+    ctx.Fail("the global handle holds " + std::to_string(*static_cast<const A_long*>(static_cast<const void*>(*global))) +
              " instead of the plug-in id the host registered");
   }
   std::vector<std::string> failures;

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes a stand-in for the host's published headers from host/.
+"""Writes a stand-in for the host's published headers from a declaration of the host.
 
-    make_host_standin.py --source-dir REPO --out DIR
+    make_host_standin.py --declaration DIR --out DIR
 
-The same declarations as host/, merged into two files under other names,
+The declarations of DIR (the scrambled build's, whose layouts differ from
+host/'s in every choice host/ made), merged into two files under other names,
 DIR/include/tovane_host_records.hpp and DIR/include/tovane_host_suites.hpp,
 and an umbrella header DIR/tovane_host_umbrella.h that includes both. A
 module that builds and behaves the same against it reaches host/ only through
@@ -31,7 +32,7 @@ def headers(host_dir):
         if name in path:
             raise SystemExit(f"make_host_standin.py: include cycle through {name}")
         if name not in texts:
-            raise SystemExit(f"make_host_standin.py: {path[-1]} includes {name}, which host/ does not hold")
+            raise SystemExit(f"make_host_standin.py: {path[-1]} includes {name}, which the declaration does not hold")
         for included in LOCAL_INCLUDE.findall(texts[name]):
             place(included, path + [name])
         placed.add(name)
@@ -59,10 +60,10 @@ def merged(parts, includes):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--declaration", required=True, help="folder of the declaration's headers")
     parser.add_argument("--out", required=True)
     args = parser.parse_args(argv)
-    parts = headers(os.path.join(args.source_dir, "host"))
+    parts = headers(args.declaration)
     suites = [p for p in parts if p[0].startswith("AEGP_")]
     records = [p for p in parts if not p[0].startswith("AEGP_")]
     include = os.path.join(args.out, "include")
