@@ -87,6 +87,9 @@ TEST(SceneFile, ReadsEveryFieldAsWritten) {
   ntsc["composition"].erase("time_scale");
   ntsc["composition"]["frame_rate"] = 29.97;
   EXPECT_EQ(ParseScene(ntsc.dump()).composition.time_scale, 30000u);
+  // One too low to derive any time scale from is refused, not left at 0.
+  ntsc["composition"]["frame_rate"] = 0.0001;
+  EXPECT_EQ(ErrorOf(ntsc).rfind("composition.frame_rate: too low to derive a time scale", 0), 0u) << ErrorOf(ntsc);
 }
 
 TEST(SceneFile, MalformedFieldsAreNamed) {
@@ -141,6 +144,8 @@ TEST(SceneFile, MalformedFieldsAreNamed) {
       {"/effect/time_sec", Json::parse(R"([{"time": 0, "value": 1, "hold": 1}])"),
        "effect.time_sec[0].hold: expected true or false"},
       {"/render/times", Json::parse(R"({"from": 0})"), "render.times.count: missing"},
+      {"/render/downsample", Json::parse("[[1, 200], [1, 1]]"),
+       "render.downsample: leaves layer 9 (64 x 64) without a pixel on a side"},
       {"/render/times", Json::parse(R"({"from": 0, "count": 0})"), "render.times.count: expected a number of frames"},
       {"/render/times", Json::parse(R"({"start": 0, "count": 3})"), "render.times.start: unknown field"},
       {"/render/times", Json::array(), "render.times: expected a non-empty array"},

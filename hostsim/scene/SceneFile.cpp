@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Downsampled.h"
 #include "FileAccess.h"
 #include "JsonBounds.h"
 #include "PixelSource.h"
@@ -383,6 +384,10 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir, cons
     const double whole = std::round(c.frame_rate);
     c.time_scale = static_cast<A_u_long>(std::fabs(c.frame_rate - whole) < 1e-9 ? whole
                                                                                 : std::round(c.frame_rate * 1001.0));
+    // A rate so low that no time scale is derived from it would make every
+    // frame fail; say so now, and how to give one.
+    if (c.time_scale == 0)
+      Fail("composition.frame_rate", "too low to derive a time scale from; give composition.time_scale");
   }
 
   // Layers.
@@ -463,6 +468,12 @@ Scene ParseScene(const std::string& json_text, const std::string& base_dir, cons
       axes[a]->den = static_cast<A_u_long>(Integer(ds[a][1], f + "[1]", 1, kLongMax, "expected a positive integer"));
       if (axes[a]->num > static_cast<A_long>(axes[a]->den))
         Fail(f, "expected a factor of at most 1 (the host renders at full size or smaller)");
+    }
+    // Every layer must keep at least one pixel on each side at this resolution.
+    for (const LayerModel& layer : c.layers) {
+      if (Downsampled(layer.width, r.downsample_x) < 1 || Downsampled(layer.height, r.downsample_y) < 1)
+        Fail("render.downsample", "leaves layer " + std::to_string(layer.id) + " (" + std::to_string(layer.width) +
+                                      " x " + std::to_string(layer.height) + ") without a pixel on a side");
     }
   }
   return scene;
