@@ -19,7 +19,7 @@ namespace {
 TEST(ReferenceTableTest, DisposedReferenceStaysUnknownAndItsPlaceIsNeverReused) {
   ReferenceTable<int> table;
   void* first = table.Issue(7);
-  EXPECT_EQ(table.Id(first), 1);
+  EXPECT_EQ(table.Id(first).serial, 1);
   ASSERT_TRUE(table.Dispose(first));
   EXPECT_EQ(table.Find(first), nullptr);
   EXPECT_FALSE(table.Dispose(first)) << "a second dispose is a misuse, not a success";
@@ -93,12 +93,12 @@ TEST(HandleTableTest, HandleGivesZeroedBytesAndIsForgottenWhenDisposed) {
 
   // The handle's neighbour in memory is not a handle.
   EXPECT_FALSE(handles.Contains(reinterpret_cast<PF_Handle>(reinterpret_cast<char*>(handle) + 8)));
-  EXPECT_EQ(handles.Id(handle), 1);
+  EXPECT_EQ(handles.Id(handle).serial, 1);
   ASSERT_TRUE(handles.Dispose(handle));
   EXPECT_FALSE(handles.Contains(handle));
   EXPECT_FALSE(handles.Lock(handle, &bytes));
   EXPECT_EQ(handles.live_count(), 0);
-  EXPECT_EQ(handles.Id(handles.New(0)), 2) << "an empty handle is still a handle";
+  EXPECT_EQ(handles.Id(handles.New(0)).serial, 2) << "an empty handle is still a handle";
 }
 
 // Whatever the effect left in a disposed handle must not show through in a

@@ -456,6 +456,7 @@ struct Death {
   const char* how;      // TOVANE_DIE_HOW
   const char* stage;    // what the report must name
   const char* ending;   // how the report must say it ended
+  const char* jobs = "1";  // frames rendered at once
 };
 
 class ModuleThatDies : public HostileInput, public ::testing::WithParamInterface<Death> {};
@@ -477,7 +478,7 @@ TEST_P(ModuleThatDies, IsReportedAndNothingKept) {
   const std::string module = " --module " + Quoted(TOVANE_DYING_MODULE_PATH) + " --timeout 2 --trace " +
                              Quoted(out / "trace.jsonl");
   const std::string args = std::string(c.command) == "render"
-                               ? "render " + Quoted(scene) + " --out " + Quoted(out) + module
+                               ? "render " + Quoted(scene) + " --out " + Quoted(out) + " --jobs " + c.jobs + module
                                : "lifecycle" + module;
   const CommandResult run = testing::RunHostCommand(args, dir_, 60, environment);
   EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.out << run.err;
@@ -497,6 +498,11 @@ INSTANTIATE_TEST_SUITE_P(
               "the module ended the process (exit status 0)"},
         Death{"RenderHangsAtTheSecondFrame", "render", "render", "2", "hang", "frame 2 at",
               "did not return within 2 s"},
+        // Frames rendered at once: the report names every frame the
+        // module was rendering, the one it died in among them.
+        Death{"RenderCrashWithThreeAtOnce", "render", "render", "3", "segv", "frame", "the module crashed", "3"},
+        Death{"RenderHangsWithThreeAtOnce", "render", "render", "2", "hang", "frame", "did not return within 2 s",
+              "3"},
         Death{"RenderCrashInSetup", "render", "setup", "1", "segv", "global setup", "the module crashed"},
         Death{"LifecycleCrashInAbout", "lifecycle", "about", "1", "segv", "about", "the module crashed"},
         Death{"LifecycleExitsZeroInSetup", "lifecycle", "setup", "1", "exit0", "global setup",

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ImageIO.h"
 #include "PixelSource.h"
@@ -110,6 +112,103 @@ TEST_F(RenderCommand, DemoWritesAContactSheetOfModesAndTiming) {
                            "panel PERCENT 100%: frame 299\n", "panel SECOND 1.5 S: frame 45\n"})
     EXPECT_NE(run.out.find(line), std::string::npos) << line << " missing from\n" << run.out;
   EXPECT_EQ(run.out.find("failed"), std::string::npos) << run.out;
+}
+
+// Every file a directory holds, by name, with its bytes.
+std::map<std::string, std::string> FilesIn(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) files[entry.path().filename().string()] = Slurp(entry.path());
+  return files;
+}
+
+// Frames rendered on several threads at once come out as one thread renders
+// them: the same image files, the same trace call for call (records a frame
+// makes numbered within it), the same listing in frame order. The examples
+// animate every control, at every depth; a frame that fails (a PNG sequence
+// with a frame missing) is listed and reported in its place.
+TEST_F(RenderCommand, FramesRenderedAtOnceMatchOneAtATime) {
+  std::vector<fs::path> scenes;
+  for (const fs::directory_entry& entry : fs::directory_iterator(TOVANE_EXAMPLES_DIR)) scenes.push_back(entry.path());
+  ASSERT_GE(scenes.size(), 5U);
+  {
+    // A sequence of four frames whose third is damaged, shown from its
+    // first at one frame a frame.
+    fs::create_directories(dir_ / "seq");
+    PixelWorld frame(8, 8, BitDepth::k8);
+    for (int i : {1, 2, 4}) WriteImage(frame.world(), (dir_ / "seq" / ("f_" + std::to_string(i))).string());
+    std::ofstream(dir_ / "seq" / "f_3.png") << "not a PNG";
+    std::ofstream(dir_ / "gap.json") << R"({
+      "composition": {"width": 16, "height": 16, "frame_rate": 30},
+      "layers": [
+        {"id": 1, "name": "Target", "width": 16, "height": 16, "duration": 1, "source": {"type": "checker", "cell": 4}},
+        {"id": 2, "name": "Seq", "width": 8, "height": 8, "duration": 1, "source": {"type": "png", "path": "seq/f_%d.png"}}
+      ],
+      "effect": {"on_layer": 1, "mode": "Center", "layer": 2, "time_type": "Second",
+                 "time_sec": [{"time": 0, "value": 0}, {"time": 4, "value": 4}]},
+      "render": {"times": {"from": 0, "count": 6}}
+    })";
+    scenes.push_back(dir_ / "gap.json");
+  }
+  for (const fs::path& scene : scenes) {
+    SCOPED_TRACE(scene.string());
+    std::map<std::string, std::string> outputs[2];
+    CommandResult runs[2];
+    for (int k = 0; k < 2; ++k) {
+      const std::string jobs = k == 0 ? "1" : "4";
+      const fs::path out = dir_ / (scene.stem().string() + "-jobs" + jobs);
+      runs[k] = Render("\"" + scene.string() + "\" --jobs " + jobs + " --out \"" + out.string() + "\" --trace \"" +
+                       (out / "trace.jsonl").string() + "\"");
+      outputs[k] = FilesIn(out);
+      // Listings differ only in the folder named.
+      std::string listing = runs[k].out;
+      for (std::size_t at; (at = listing.find(out.string())) != std::string::npos;) listing.replace(at, out.string().size(), "OUT");
+      runs[k].out = listing;
+    }
+    EXPECT_EQ(runs[0].exit_code, runs[1].exit_code) << runs[1].err;
+    EXPECT_EQ(runs[0].out, runs[1].out);
+    EXPECT_EQ(runs[0].err, runs[1].err);
+    ASSERT_EQ(outputs[0].size(), outputs[1].size());
+    for (const auto& [name, bytes] : outputs[0]) EXPECT_TRUE(outputs[1][name] == bytes) << name << " differs";
+    if (scene.filename() == "gap.json") {
+      EXPECT_EQ(runs[1].exit_code, 1);
+      EXPECT_NE(runs[1].out.find("frame 3/6 at 0.0666667 s (2/30): error"), std::string::npos) << runs[1].out;
+      EXPECT_NE(runs[1].err.find("f_3.png: not a PNG file"), std::string::npos) << runs[1].err;
+    } else {
+      EXPECT_EQ(runs[1].exit_code, 0) << runs[1].err;
+    }
+  }
+}
+
+// A long render shows one updating line on a terminal, and none when its
+// standard error goes elsewhere or the user asks for quiet.
+TEST_F(RenderCommand, ProgressShowsOnATerminalOnly) {
+  const std::string scene = WriteScene(kScene);
+  const std::string render = std::string("'") + TOVANE_HOST_PATH + "' render '" + scene + "' --out '" + (dir_ / "out").string() + "'";
+  // script(1) gives the command a terminal and copies what it shows.
+  const auto on_terminal = [&](const std::string& extra) {
+    const std::string shown = (dir_ / "shown").string();
+    const std::string command = "script -qec \"" + render + extra + "\" /dev/null > '" + shown + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return Slurp(shown);
+  };
+  const std::string shown = on_terminal("");
+  EXPECT_NE(shown.find("rendering: 1/2 frames"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("rendered: 2 frames in"), std::string::npos) << shown;
+  const std::string quiet = on_terminal(" --quiet");
+  EXPECT_EQ(quiet.find("render"), std::string::npos) << quiet;
+  const CommandResult piped = Render("\"" + scene + "\" --out \"" + (dir_ / "out").string() + "\"");
+  ASSERT_EQ(piped.exit_code, 0) << piped.err;
+  EXPECT_EQ(piped.err, "");
+}
+
+TEST_F(RenderCommand, JobsOutsideOneToAThousandAreRefused) {
+  const std::string scene = WriteScene(kScene);
+  for (const char* jobs : {"0", "-1", "100000", "many"}) {
+    const CommandResult run = Render("\"" + scene + "\" --jobs " + jobs + " --out \"" + (dir_ / "out").string() + "\"");
+    EXPECT_EQ(run.exit_code, 2) << jobs;
+    EXPECT_NE(run.err.find("--jobs"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out" / "frame_0000.png"));
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // timing does.
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <filesystem>
 #include <iomanip>
@@ -17,6 +18,8 @@
 #include "Commands.h"
 #include "Downsampled.h"
 #include "FileAccess.h"
+#include "InOrder.h"
+#include "ProgressLine.h"
 #include "RenderRun.h"
 #include "pixels/ImageIO.h"
 #include "pixels/PixelSource.h"
@@ -64,8 +67,46 @@ std::uint64_t FrameBytes(const hostsim::Scene& scene, BitDepth depth) {
 
 std::string FrameText(std::size_t i, const A_Time& time) { return "frame " + std::to_string(i + 1) + " at " + TimeText(time); }
 
+// What one frame left to report, held until the frames before it are
+// reported: the render lists, traces and fails in frame order at any count
+// of jobs.
+struct FrameReport {
+  std::string listing;  // its line on standard output
+  std::string problem;  // its line on standard error, if it failed
+  std::vector<nlohmann::ordered_json> trace;
+};
+
+FrameReport RenderOneFrame(render::FrameLane& lane, std::size_t i, const A_Time& time, const std::string& stem,
+                           std::size_t count) {
+  FrameReport report;
+  const std::string what = FrameText(i, time);
+  const int number = static_cast<int>(i + 1);
+  hostsim::FrameResult frame = lane.Render(number, time, what);
+  report.listing = "frame " + std::to_string(i + 1) + "/" + std::to_string(count) + " at " + TimeText(time) + ": ";
+  if (frame.error() != PF_Err_NONE || !frame.output) {
+    report.listing += "error " + std::to_string(frame.error());
+    report.problem = what + " failed with error " + std::to_string(frame.error());
+    const std::vector<std::string> reasons = lane.HostFailuresOf(number, time, what);
+    for (std::size_t n = 0; n < reasons.size(); ++n) report.problem += (n == 0 ? ": " : "; ") + reasons[n];
+  } else {
+    try {
+      const std::string path = hostsim::WriteImage(frame.output->world(), stem);
+      report.listing += std::to_string(frame.output->width()) + "x" + std::to_string(frame.output->height()) +
+                        " -> " + path;
+    } catch (const std::runtime_error& e) {
+      report.listing += "not written";
+      report.problem = e.what();
+    }
+  }
+  report.trace = lane.trace().TakeEntries();
+  lane.Done();
+  return report;
+}
+
 // Every frame, one effect instance around them, in the module's process.
-int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitDepth depth,
+// Frames render `jobs` at a time, each thread through a lane of the one
+// instance; what they report is reported in frame order.
+int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitDepth depth, int jobs,
                  const std::function<std::string(std::size_t)>& stem_of, ModuleStage& stage) {
   stage.Begin("loading the module");
   const hostsim::Module module(options.module_path);
@@ -77,29 +118,27 @@ int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitD
     std::cerr << "render: " << problem << '\n';
     failed = true;
   } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      const A_Time& time = scene.render.times[i];
-      const std::size_t traced_before = run.host().trace().entries().size();
-      hostsim::FrameResult frame = run.Render(time, FrameText(i, time));
-      std::cout << "frame " << (i + 1) << "/" << count << " at " << TimeText(time) << ": ";
-      if (frame.error() != PF_Err_NONE || !frame.output) {
-        std::cout << "error " << frame.error() << '\n';
-        std::cerr << "render: " << FrameText(i, time) << " failed with error " << frame.error();
-        const std::vector<std::string> reasons = run.HostFailuresAt(time, traced_before);
-        for (std::size_t n = 0; n < reasons.size(); ++n) std::cerr << (n == 0 ? ": " : "; ") << reasons[n];
-        std::cerr << '\n';
-        failed = true;
-        continue;
-      }
-      try {
-        const std::string path = hostsim::WriteImage(frame.output->world(), stem_of(i));
-        std::cout << frame.output->width() << "x" << frame.output->height() << " -> " << path << '\n';
-      } catch (const std::runtime_error& e) {
-        std::cout << "not written\n";
-        std::cerr << "render: " << e.what() << '\n';
-        failed = true;
-      }
-    }
+    render::RunningStages stages(stage);
+    std::vector<std::unique_ptr<render::FrameLane>> lanes;
+    for (int t = 0; t < jobs; ++t) lanes.push_back(std::make_unique<render::FrameLane>(run, stages));
+    std::vector<FrameReport> reports(count);
+    const bool progress = !options.quiet && StandardErrorIsTerminal();
+    const auto started = std::chrono::steady_clock::now();
+    RunInOrder(
+        count, jobs, 4 * static_cast<std::size_t>(jobs),
+        [&](int thread, std::size_t i) {
+          reports[i] = RenderOneFrame(*lanes[static_cast<std::size_t>(thread)], i, scene.render.times[i], stem_of(i), count);
+        },
+        [&](std::size_t i) {
+          FrameReport report = std::move(reports[i]);
+          if (!options.quiet) std::cout << report.listing << '\n';
+          if (!report.problem.empty()) {
+            std::cerr << (progress ? "\r\033[K" : "") << "render: " << report.problem << '\n';
+            failed = true;
+          }
+          for (nlohmann::ordered_json& entry : report.trace) run.host().trace().Add(std::move(entry));
+          if (progress) ShowProgress(i + 1, count, started);
+        });
   }
   std::vector<std::string> problems;
   if (!run.Finish(problems)) failed = true;
@@ -111,9 +150,14 @@ int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitD
 int RenderScene(const RenderOptions& options) {
   const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path, options.memory);
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
-  options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
-                                                      std::to_string(static_cast<int>(depth)) + " bits");
+  const std::uint64_t frame_bytes = FrameBytes(scene, depth);
+  options.memory.Require(frame_bytes, "a frame of " + options.scene_path + " at " +
+                                          std::to_string(static_cast<int>(depth)) + " bits");
   const std::size_t count = scene.render.times.size();
+  // As many frames at once as there are jobs, frames and room in the budget
+  // for their worlds.
+  const std::uint64_t frames_in_budget = std::max<std::uint64_t>(1, options.memory.bytes / std::max<std::uint64_t>(frame_bytes, 1));
+  const int jobs = static_cast<int>(std::min<std::uint64_t>({static_cast<std::uint64_t>(options.jobs), count, frames_in_budget}));
   const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
   const auto stem_of = [&](std::size_t i) {
     std::ostringstream name;
@@ -129,7 +173,7 @@ int RenderScene(const RenderOptions& options) {
     files.ClaimOutput(stem_of(i) + hostsim::ImageExtensionFor(depth), "frame " + std::to_string(i + 1));
   if (!options.trace_path.empty()) files.ClaimOutput(options.trace_path, "the trace");
   return RunModuleInChild("render", options.timeout_seconds,
-                          [&](ModuleStage& stage) { return RenderFrames(options, scene, depth, stem_of, stage); });
+                          [&](ModuleStage& stage) { return RenderFrames(options, scene, depth, jobs, stem_of, stage); });
 }
 
 int RunRender(const RenderOptions& options) {
@@ -166,6 +210,10 @@ void AddRenderCommand(CLI::App& app) {
       ->check(CLI::IsMember({8, 16, 32}));
   command->add_option("--trace", options->trace_path,
                       "Write the host call trace here as JSON Lines (kept in memory only when asked for)");
+  command->add_option("--jobs", options->jobs, "Frames rendered at once, each on a thread of its own (default: the "
+                                               "machine's hardware threads)")
+      ->check(CLI::Range(1, render::kMaxJobs));
+  command->add_flag("--quiet", options->quiet, "List no frames and show no progress line; report only failures");
   AddMemoryBudgetOption(*command, options->memory);
   AddModuleTimeoutOption(*command, options->timeout_seconds);
   command->callback([options, scene, depth] {

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <iostream>
+#include <thread>
 
 #include "FileAccess.h"
 #include "JsonText.h"
 #include "pixels/PixelSource.h"
 
 namespace render {
+
+int DefaultJobs() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 EffectRun::EffectRun(const hostsim::Module& module, const hostsim::Scene& scene, hostsim::BitDepth depth, bool traced,
                      ModuleStage& stage)
@@ -63,6 +66,64 @@ bool EffectRun::Finish(std::vector<std::string>& problems) {
   return problems.empty();
 }
 
+namespace {
+
+std::vector<std::string> HostFailuresIn(const hostsim::Trace& trace, std::size_t first_entry) {
+  std::vector<std::string> failures;
+  for (std::size_t i = first_entry; i < trace.entries().size(); ++i) {
+    const auto found = trace.entries()[i].find("host_failure");
+    if (found != trace.entries()[i].end()) failures.push_back(found->get<std::string>());
+  }
+  return failures;
+}
+
+}  // namespace
+
+void RunningStages::Begin(const std::string& what) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  running_[std::this_thread::get_id()] = {begun_++, what};
+  Tell();
+}
+
+void RunningStages::End() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  running_.erase(std::this_thread::get_id());
+  Tell();
+}
+
+void RunningStages::Tell() {
+  std::vector<std::pair<std::uint64_t, std::string>> stages;
+  for (const auto& [thread, stage] : running_) stages.push_back(stage);
+  if (stages.empty()) return;  // the next stage anyone begins is told
+  std::sort(stages.begin(), stages.end());
+  std::string text = stages.front().second;
+  for (std::size_t i = 1; i < stages.size(); ++i) text += " or " + stages[i].second;
+  if (text == told_) return;
+  told_ = text;
+  to_.Begin(text);
+}
+
+FrameLane::FrameLane(EffectRun& run, RunningStages& stages)
+    : stages_(stages), host_(run.host().NewFrameLane()), session_(*host_) {}
+
+hostsim::FrameResult FrameLane::Render(int number, const A_Time& comp_time, const std::string& what) {
+  host_->trace().Clear();
+  host_->NumberRecordsForFrame(number);
+  stages_.Begin(what + " (smart pre-render and smart render)");
+  return session_.RenderFrameAtCompTime(comp_time);
+}
+
+std::vector<std::string> FrameLane::HostFailuresOf(int number, const A_Time& comp_time, const std::string& what) {
+  hostsim::Trace& trace = host_->trace();
+  if (trace.enabled()) return HostFailuresIn(trace, 0);
+  trace.set_enabled(true);
+  Render(number, comp_time, what + " again, traced");
+  std::vector<std::string> failures = HostFailuresIn(trace, 0);
+  trace.Clear();
+  trace.set_enabled(false);
+  return failures;
+}
+
 std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size_t first_traced_entry) {
   hostsim::Trace& trace = host_.trace();
   const bool traced = trace.enabled();
@@ -71,11 +132,7 @@ std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size
     first_traced_entry = trace.entries().size();
     Render(time, "the failed frame again, traced");
   }
-  std::vector<std::string> failures;
-  for (std::size_t i = first_traced_entry; i < trace.entries().size(); ++i) {
-    const auto found = trace.entries()[i].find("host_failure");
-    if (found != trace.entries()[i].end()) failures.push_back(found->get<std::string>());
-  }
+  std::vector<std::string> failures = HostFailuresIn(trace, first_traced_entry);
   if (!traced) {
     trace.Clear();
     trace.set_enabled(false);

@@ -3,7 +3,13 @@
 // of frames, the files it must not write over, and writing the trace.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "MemoryBudget.h"
@@ -15,6 +21,11 @@
 
 namespace render {
 
+// The machine's hardware threads, at least 1.
+int DefaultJobs();
+// More than any machine this runs on has threads: a larger --jobs is a typo.
+constexpr int kMaxJobs = 1024;
+
 struct RenderOptions {
   std::string scene_path;
   bool scene_given = false;  // a scene path was given, if empty
@@ -23,6 +34,8 @@ struct RenderOptions {
   int depth = 0;  // 0: the scene's
   std::string trace_path;
   int timeout_seconds = 600;  // for one command of the module
+  int jobs = DefaultJobs();     // frames rendered at once
+  bool quiet = false;           // no frame list, no progress line
   hostsim::MemoryBudget memory;
 };
 
@@ -45,6 +58,7 @@ class EffectRun {
   bool Finish(std::vector<std::string>& problems);
 
   hostsim::Host& host() { return host_; }
+  ModuleStage& stage() { return stage_; }
 
   // Why the host failed the frame at `time` when it did (an image it could
   // not read, say): the module sees only an error code, the trace keeps the
@@ -56,6 +70,56 @@ class EffectRun {
   hostsim::Host host_;
   hostsim::Session session_;
   bool started_ = false;
+};
+
+// The stages of several threads told to one ModuleStage as one: every
+// stage running, longest running first ("frame 2 at ... or frame 3 at ..."),
+// told again whenever that changes. A module that dies is reported naming
+// the frames it may have died in; a hang on one thread is timed from when
+// the other threads could go no further.
+class RunningStages {
+ public:
+  explicit RunningStages(ModuleStage& to) : to_(to) {}
+  // The calling thread's stage begins, ending any it had running.
+  void Begin(const std::string& what);
+  // The calling thread's stage is over.
+  void End();
+
+ private:
+  void Tell();  // with mutex_ held
+
+  ModuleStage& to_;
+  std::mutex mutex_;
+  std::map<std::thread::id, std::pair<std::uint64_t, std::string>> running_;  // begun when, what
+  std::uint64_t begun_ = 0;
+  std::string told_;
+};
+
+// One thread's way into a started EffectRun: renders frames of the one
+// effect instance while other lanes render others, as a host rendering on
+// several threads does (Host::NewFrameLane). The run sends no command while
+// lanes exist.
+class FrameLane {
+ public:
+  FrameLane(EffectRun& run, RunningStages& stages);
+
+  // Frame `number` (1, 2, ... in the render's order) at `comp_time`; the
+  // lane's trace then holds the frame's entries alone, their records
+  // numbered within the frame.
+  hostsim::FrameResult Render(int number, const A_Time& comp_time, const std::string& what);
+
+  // Why the host failed the frame just rendered, as EffectRun's.
+  std::vector<std::string> HostFailuresOf(int number, const A_Time& comp_time, const std::string& what);
+
+  // The frame's work is over (written too): its stage ends.
+  void Done() { stages_.End(); }
+
+  hostsim::Trace& trace() { return host_->trace(); }
+
+ private:
+  RunningStages& stages_;
+  std::unique_ptr<hostsim::Host> host_;
+  hostsim::Session session_;
 };
 
 // Adds the scene's source image files to the files the render reads.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Callbacks.h"
 #include "HostState.h"
@@ -85,6 +86,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
         entry["layer"] = chosen_id;
         A_long frame_index = 0;
         try {
+          const RecordsUnlocked drawing(host);
           checkout.frame = host.RenderLayerFrame(*chosen, comp_seconds, &frame_index);
         } catch (const std::exception& failure) {
           // The host's own failure (unreadable footage, no memory) never
@@ -157,6 +159,7 @@ PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_
       host.Misuse(entry, "world the host did not lend for this command");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
+    const RecordsUnlocked copying(host);
     return ScalingCopy(*src, *dst, src_r, dst_r);
   });
 }
@@ -167,6 +170,8 @@ PF_Err Copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_
 // them, so they run outside HostCall; they can neither fail nor be refused.
 A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
   HostState* host = CurrentHost();
+  std::unique_lock<std::mutex> held;
+  if (host != nullptr) held = std::unique_lock<std::mutex>(host->records_lock());
   TraceEntry entry(host != nullptr && host->trace.enabled(), Describe(HostFunctionId::kSprintf).name);
   if (entry.tracing()) entry["format"] = format != nullptr ? nlohmann::ordered_json(format) : nlohmann::ordered_json();
   A_long result = 0;
@@ -193,6 +198,8 @@ A_long AnsiSprintf(A_char* buffer, const A_char* format, ...) {
 // PF_MAX_EFFECT_PARAM_NAME_LEN + 1 bytes, so longer names are cut there.
 A_char* AnsiStrcpy(A_char* dest, const A_char* src) {
   HostState* host = CurrentHost();
+  std::unique_lock<std::mutex> held;
+  if (host != nullptr) held = std::unique_lock<std::mutex>(host->records_lock());
   TraceEntry entry(host != nullptr && host->trace.enabled(), Describe(HostFunctionId::kStrcpy).name);
   if (dest == nullptr || src == nullptr) {
     if (host != nullptr) {

@@ -89,6 +89,7 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
     std::unique_ptr<PixelWorld>& lent = host.command.checked_out_layer_pixels[checkout_id];
     if (!lent) {
       try {
+        const RecordsUnlocked drawing(host);
         lent = host.RenderInputFrame();
       } catch (const std::exception& failure) {
         host.command.checked_out_layer_pixels.erase(checkout_id);

@@ -2,12 +2,12 @@
 
 namespace hostsim {
 
-PF_Handle HandleTable::New(std::size_t size) {
+PF_Handle HandleTable::New(std::size_t size, TraceId id) {
   Block block;
   // One byte at least, so that even an empty handle has distinct bytes.
   block.storage.assign(size == 0 ? 1 : size, 0);
   block.size = size;
-  block.id = next_id_++;
+  block.id = id.none() ? TraceId{0, next_id_++} : id;
   slots_.push_back(block.storage.data());  // a vector's buffer stays put when the vector is moved
   // The host's handle type points at a pointer of its own type to the bytes.
   PF_Handle handle = reinterpret_cast<PF_Handle>(&slots_.back());
@@ -49,9 +49,9 @@ bool HandleTable::Size(PF_Handle handle, std::size_t* size) const {
   return true;
 }
 
-int HandleTable::Id(PF_Handle handle) const {
+TraceId HandleTable::Id(PF_Handle handle) const {
   const Block* block = Live(handle);
-  return block == nullptr ? 0 : block->id;
+  return block == nullptr ? TraceId{} : block->id;
 }
 
 }  // namespace hostsim

@@ -17,13 +17,15 @@
 #include <vector>
 
 #include "PF_HandleSuite.h"
+#include "TraceId.h"
 
 namespace hostsim {
 
 class HandleTable {
  public:
-  // A new zero-filled handle of `size` bytes.
-  PF_Handle New(std::size_t size);
+  // A new zero-filled handle of `size` bytes, named `id` in the trace, or
+  // by the table's next serial number when `id` is none.
+  PF_Handle New(std::size_t size, TraceId id = {});
 
   bool Contains(PF_Handle handle) const { return Live(handle) != nullptr; }
 
@@ -33,8 +35,8 @@ class HandleTable {
   bool Dispose(PF_Handle handle);
   bool Size(PF_Handle handle, std::size_t* size) const;
 
-  // The serial number the trace uses for a handle (1, 2, ...), 0 when not live.
-  int Id(PF_Handle handle) const;
+  // What the trace calls a handle; none when it is not live.
+  TraceId Id(PF_Handle handle) const;
 
   int live_count() const { return static_cast<int>(live_.size()); }
 
@@ -43,7 +45,7 @@ class HandleTable {
     std::vector<unsigned char> storage;
     std::size_t size = 0;
     int locks = 0;
-    int id = 0;
+    TraceId id;
   };
 
   Block* Live(PF_Handle handle) const;

@@ -11,16 +11,18 @@
 #include <utility>
 
 #include "ReservedAddresses.h"
+#include "TraceId.h"
 
 namespace hostsim {
 
 template <typename Record>
 class ReferenceTable {
  public:
-  // A new reference carrying `record`.
-  void* Issue(Record record) {
+  // A new reference carrying `record`, named `id` in the trace, or by the
+  // table's next serial number when `id` is none.
+  void* Issue(Record record, TraceId id = {}) {
     const void* reference = NextReservedAddress();
-    live_.emplace(reference, Entry{std::move(record), next_id_++});
+    live_.emplace(reference, Entry{std::move(record), id.none() ? TraceId{0, next_id_++} : id});
     return const_cast<void*>(reference);
   }
 
@@ -33,10 +35,10 @@ class ReferenceTable {
   // False (and nothing done) for a reference that is not live.
   bool Dispose(const void* reference) { return live_.erase(reference) == 1; }
 
-  // Serial number for the trace (1, 2, ...); 0 when not live.
-  int Id(const void* reference) const {
+  // What the trace calls a reference; none when it is not live.
+  TraceId Id(const void* reference) const {
     const auto found = live_.find(reference);
-    return found != live_.end() ? found->second.id : 0;
+    return found != live_.end() ? found->second.id : TraceId{};
   }
 
   // Whether any live reference's record satisfies `predicate`.
@@ -53,7 +55,7 @@ class ReferenceTable {
  private:
   struct Entry {
     Record record;
-    int id;
+    TraceId id;
   };
 
   std::unordered_map<const void*, Entry> live_;

@@ -5,8 +5,11 @@
 // each command: keeps what the effect left for it and reclaims what it lent.
 //
 // One Host drives one effect instance on one thread at a time; several Hosts
-// may drive the same loaded Module from several threads at once. Beside it:
-// the protocol in order (Session.h).
+// may drive the same loaded Module from several threads at once. To render
+// frames of the one instance on several threads at once, as a host does,
+// each thread drives a frame lane of the Host (NewFrameLane): a Host of its
+// own that shares the instance (HostState.h). Beside it: the protocol in
+// order (Session.h).
 #pragma once
 
 #include <memory>
@@ -24,43 +27,50 @@ namespace hostsim {
 class Host {
  public:
   explicit Host(const Module& module);
+  // A lane of this host's effect instance, for one thread rendering frames
+  // while others do; this host outlives it and sends no command meanwhile.
+  std::unique_ptr<Host> NewFrameLane();
+  // Numbers the records the module makes from now on within frame `frame`
+  // (1, 2, ...) in the trace, so that the trace reads the same at any count
+  // of lanes; 0 numbers them by the host's tables again.
+  void NumberRecordsForFrame(int frame) { state_->numbering = FrameNumbering{frame}; }
   ~Host();
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
   const Module& module() const { return module_; }
   // Everything the host knows; the host functions answer from it.
-  HostState& state() { return state_; }
-  const HostState& state() const { return state_; }
+  HostState& state() { return *state_; }
+  const HostState& state() const { return *state_; }
 
-  Trace& trace() { return state_.trace; }
-  const Trace& trace() const { return state_.trace; }
-  FaultPlan& faults() { return state_.faults; }
+  Trace& trace() { return state_->trace; }
+  const Trace& trace() const { return state_->trace; }
+  FaultPlan& faults() { return state_->faults; }
 
   // ---- The scene ----------------------------------------------------------
 
   // The composition and the effect's values on its layer (settings.on_layer
   // names the layer that carries the effect).
   void SetScene(CompositionModel composition, EffectSettings settings) {
-    state_.SetScene(std::move(composition), std::move(settings));
+    state_->SetScene(std::move(composition), std::move(settings));
   }
-  const CompositionModel& composition() const { return state_.scene.composition; }
-  EffectSettings& settings() { return state_.scene.settings; }
-  const EffectSettings& settings() const { return state_.scene.settings; }
+  const CompositionModel& composition() const { return state_->scene.composition; }
+  EffectSettings& settings() { return state_->scene.settings; }
+  const EffectSettings& settings() const { return state_->scene.settings; }
 
   // Current resolution as a factor of full size per axis (1/1 by default).
   void SetDownsample(PF_RationalScale x, PF_RationalScale y);
-  PF_RationalScale downsample_x() const { return state_.scene.downsample_x; }
-  PF_RationalScale downsample_y() const { return state_.scene.downsample_y; }
-  void SetBitDepth(BitDepth depth) { state_.scene.depth = depth; }
-  BitDepth bit_depth() const { return state_.scene.depth; }
+  PF_RationalScale downsample_x() const { return state_->scene.downsample_x; }
+  PF_RationalScale downsample_y() const { return state_->scene.downsample_y; }
+  void SetBitDepth(BitDepth depth) { state_->scene.depth = depth; }
+  BitDepth bit_depth() const { return state_->scene.depth; }
 
-  A_long layer_width() const { return state_.layer_width(); }
-  A_long layer_height() const { return state_.layer_height(); }
+  A_long layer_width() const { return state_->layer_width(); }
+  A_long layer_height() const { return state_->layer_height(); }
   struct Size {
     A_long width, height;
   };
-  Size input_size() const { return {state_.input_width(), state_.input_height()}; }
+  Size input_size() const { return {state_->input_width(), state_->input_height()}; }
 
   // ---- Commands -----------------------------------------------------------
 
@@ -85,7 +95,7 @@ class Host {
 
   // Makes this host current on the calling thread, for calling exported
   // functions of the module outside an entry-point call.
-  CurrentHostScope MakeCurrent() { return CurrentHostScope(&state_); }
+  CurrentHostScope MakeCurrent() { return CurrentHostScope(state_.get()); }
 
   // Makes this host current and `cmd` the running command for its lifetime,
   // for a test that calls host functions directly, as the module would
@@ -104,19 +114,19 @@ class Host {
     CurrentHostScope current_;
     std::optional<PF_Cmd> previous_;
   };
-  CommandScope AsIfIn(PF_Cmd cmd) { return CommandScope(&state_, cmd); }
+  CommandScope AsIfIn(PF_Cmd cmd) { return CommandScope(state_.get(), cmd); }
 
   // ---- What the host keeps for the effect -------------------------------
 
-  PF_Handle global_data() const { return state_.effect.global_data; }
-  void set_global_data(PF_Handle handle) { state_.effect.global_data = handle; }
-  HandleTable& handles() { return state_.effect.handles; }
+  PF_Handle global_data() const { return state_->effect.global_data; }
+  void set_global_data(PF_Handle handle) { state_->effect.global_data = handle; }
+  HandleTable& handles() { return state_->effect.handles; }
 
   // The definitions received through add_param, in order (index 1 first).
-  const std::vector<PF_ParamDef>& declared_params() const { return state_.effect.declared_params; }
-  void ClearDeclaredParams() { state_.effect.declared_params.clear(); }
-  PF_ParamIndex DeclaredIndex(const std::string& name) const { return state_.DeclaredIndex(name); }
-  std::vector<std::string> UndeclaredControls() const { return state_.UndeclaredControls(); }
+  const std::vector<PF_ParamDef>& declared_params() const { return state_->effect.declared_params; }
+  void ClearDeclaredParams() { state_->effect.declared_params.clear(); }
+  PF_ParamIndex DeclaredIndex(const std::string& name) const { return state_->DeclaredIndex(name); }
+  std::vector<std::string> UndeclaredControls() const { return state_->UndeclaredControls(); }
 
   // Dynamic stream flags the effect set on its parameter streams.
   AEGP_DynStreamFlags stream_flags(PF_ParamIndex index) const;
@@ -125,14 +135,14 @@ class Host {
   // A parameter, or a control's value by name, as the host answers it at a
   // composition time (0 s unless given).
   PF_ParamDef ParamValue(PF_ParamIndex index, double comp_seconds = 0.0) const {
-    return state_.ParamValue(index, comp_seconds);
+    return state_->ParamValue(index, comp_seconds);
   }
   std::optional<double> ControlValue(const std::string& name, double comp_seconds = 0.0) const {
-    return state_.ControlValueAt(name, comp_seconds);
+    return state_->ControlValueAt(name, comp_seconds);
   }
 
   // Plug-in ids handed out by AEGP_RegisterWithAEGP.
-  const std::vector<AEGP_PluginID>& plugin_ids() const { return state_.effect.plugin_ids; }
+  const std::vector<AEGP_PluginID>& plugin_ids() const { return state_->effect.plugin_ids; }
 
   // ---- Smart render -------------------------------------------------------
 
@@ -140,7 +150,7 @@ class Host {
   PF_SmartRenderCallbacks* smart_render_callbacks() { return &smart_render_callbacks_; }
 
   // What checkout_layer was asked in the most recent pre-render command.
-  const std::vector<LayerRequest>& layer_requests() const { return state_.command.layer_requests; }
+  const std::vector<LayerRequest>& layer_requests() const { return state_->command.layer_requests; }
 
   // Prepares the worlds of a render pass: the output world will cover
   // output_rect (the pre-render's result rectangle; an empty one means the
@@ -148,8 +158,8 @@ class Host {
   void BeginRenderPass(const PF_LRect& output_rect);
 
   // The output world of the most recent render pass, or null.
-  const PixelWorld* output_world() const { return state_.command.output_world.get(); }
-  std::unique_ptr<PixelWorld> TakeOutputWorld() { return std::move(state_.command.output_world); }
+  const PixelWorld* output_world() const { return state_->command.output_world.get(); }
+  std::unique_ptr<PixelWorld> TakeOutputWorld() { return std::move(state_->command.output_world); }
 
   // Frees pre-render data the way the host does after the render pass (and
   // after a failed pre-render): through the effect's delete function when it
@@ -159,7 +169,7 @@ class Host {
   // ---- Accounting ----------------------------------------------------------
 
   // What the module holds right now.
-  Holdings holdings() const { return state_.holdings(); }
+  Holdings holdings() const { return state_->holdings(); }
   // What the module held when its most recent command returned, before the
   // host reclaimed the pixels and parameters lent for that command.
   const Holdings& held_after_last_command() const { return held_after_last_command_; }
@@ -167,8 +177,8 @@ class Host {
   // what was not acquired, calls with a foreign effect reference, calls
   // outside the commands allowed them, disposals out of order, a null world
   // handed to the copy), oldest first.
-  const std::vector<std::string>& errors() const { return state_.misuses; }
-  void ClearErrors() { state_.misuses.clear(); }
+  const std::vector<std::string>& errors() const { return state_->misuses; }
+  void ClearErrors() { state_->misuses.clear(); }
 
  private:
   // Notes what escaped a command's entry point, if anything (null when
@@ -176,8 +186,10 @@ class Host {
   void RecordCommand(PF_Cmd cmd, PF_Err result, const char* escaped);
   void ReclaimCommandLoans();
 
+  Host(const Module& module, std::unique_ptr<HostState> state);
+
   const Module& module_;
-  HostState state_;
+  std::unique_ptr<HostState> state_;
   // Callback tables handed to the module; they live as long as the host.
   PF_InteractCallbacks interact_{};
   PF_UtilCallbacks utils_{};

@@ -1,11 +1,12 @@
 // The one wrapper every host function runs in. It finds the host state of
-// the running command, refuses a call the protocol does not allow in that
+// the running command, holds the records lock lanes share (HostState.h), refuses a call the protocol does not allow in that
 // command, injects the fault the plan holds for the function, runs the
 // function's body with the call's trace entry, and records the entry with the
 // result. Bodies only check their arguments and answer.
 #pragma once
 
 #include <exception>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <type_traits>
@@ -17,13 +18,19 @@
 
 namespace hostsim {
 
-// How a result appears in the trace: handles by serial number, a locked
-// handle's bytes as whether there are any, codes and sizes as numbers.
+// How a record's id appears in the trace: a number, or "frame.serial" for
+// one a frame made among others (TraceId.h); 0 for none.
+inline nlohmann::ordered_json TracedId(TraceId id) {
+  return id.frame == 0 ? nlohmann::ordered_json(id.serial) : nlohmann::ordered_json(id.Text());
+}
+
+// How a result appears in the trace: handles by id, a locked handle's bytes
+// as whether there are any, codes and sizes as numbers.
 inline nlohmann::ordered_json TracedResult(HostState&, A_long code) { return code; }
 inline nlohmann::ordered_json TracedResult(HostState&, A_u_longlong size) { return size; }
 inline nlohmann::ordered_json TracedResult(HostState&, void* bytes) { return bytes != nullptr; }
 inline nlohmann::ordered_json TracedResult(HostState& host, PF_Handle handle) {
-  return handle == nullptr ? nlohmann::ordered_json() : nlohmann::ordered_json(host.effect.handles.Id(handle));
+  return handle == nullptr ? nlohmann::ordered_json() : TracedId(host.effect.handles.Id(handle));
 }
 
 // What a refused call answers: an error code, or null / zero for functions
@@ -50,6 +57,7 @@ template <typename Result, typename Body>
 Result HostCall(HostFunctionId id, Result no_host, Body body) {
   HostState* host = CurrentHost();
   if (host == nullptr) return no_host;
+  const std::lock_guard<std::mutex> held(host->records_lock());
   const HostFunction& function = Describe(id);
   TraceEntry entry(host->trace.enabled(), function.name);
   if (!host->CheckCalledInCommand(function, entry)) {
@@ -75,6 +83,7 @@ template <typename Body>
 void HostCall(HostFunctionId id, Body body) {
   HostState* host = CurrentHost();
   if (host == nullptr) return;
+  const std::lock_guard<std::mutex> held(host->records_lock());
   const HostFunction& function = Describe(id);
   TraceEntry entry(host->trace.enabled(), function.name);
   if (host->CheckCalledInCommand(function, entry)) body(*host, entry);

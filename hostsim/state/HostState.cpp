@@ -35,31 +35,60 @@ double Seconds(const A_Time& time) { return time.scale == 0 ? 0.0 : static_cast<
 
 }  // namespace
 
-HostState::HostState()
-    : effect_sentinel_(std::make_unique<char>('e')),
-      effect_ref_(reinterpret_cast<PF_ProgPtr>(effect_sentinel_.get())),
-      comp_sentinel_(std::make_unique<char>('c')) {
+struct HostState::Shared {
+  SceneState scene;
+  EffectRecords effect;
+  FaultPlan faults;
+  std::vector<std::string> misuses;
+  Identity identity;
+  std::mutex records_lock;
+};
+
+HostState::HostState(std::shared_ptr<Shared> shared)
+    : shared_(std::move(shared)),
+      scene(shared_->scene),
+      effect(shared_->effect),
+      faults(shared_->faults),
+      misuses(shared_->misuses) {}
+
+HostState::HostState() : HostState(std::make_shared<Shared>()) {
+  identity().effect_sentinel = std::make_unique<char>('e');
+  identity().comp_sentinel = std::make_unique<char>('c');
   SetScene(CompositionModel{}, EffectSettings{});
 }
+
+std::unique_ptr<HostState> HostState::LaneOf(HostState& host) {
+  std::unique_ptr<HostState> lane(new HostState(host.shared_));
+  lane->trace.set_enabled(host.trace.enabled());
+  return lane;
+}
+
+HostState::~HostState() = default;
+
+std::mutex& HostState::records_lock() { return shared_->records_lock; }
+HostState::Identity& HostState::identity() { return shared_->identity; }
+const HostState::Identity& HostState::identity() const { return shared_->identity; }
 
 void HostState::SetScene(CompositionModel composition, EffectSettings settings) {
   scene.composition = std::move(composition);
   scene.settings = std::move(settings);
-  layer_slots_.clear();
+  std::vector<std::unique_ptr<LayerSlot>>& slots = identity().layer_slots;
+  slots.clear();
   for (std::size_t i = 0; i < scene.composition.layers.size(); ++i) {
-    layer_slots_.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
+    slots.push_back(std::make_unique<LayerSlot>(LayerSlot{i}));
   }
 }
 
 AEGP_LayerH HostState::LayerHandleById(A_long id) const {
-  for (std::size_t i = 0; i < scene.composition.layers.size() && i < layer_slots_.size(); ++i) {
-    if (scene.composition.layers[i].id == id) return reinterpret_cast<AEGP_LayerH>(layer_slots_[i].get());
+  const std::vector<std::unique_ptr<LayerSlot>>& slots = identity().layer_slots;
+  for (std::size_t i = 0; i < scene.composition.layers.size() && i < slots.size(); ++i) {
+    if (scene.composition.layers[i].id == id) return reinterpret_cast<AEGP_LayerH>(slots[i].get());
   }
   return nullptr;
 }
 
 const LayerModel* HostState::FindLayer(AEGP_LayerH layer) const {
-  for (const auto& slot : layer_slots_) {
+  for (const auto& slot : identity().layer_slots) {
     if (reinterpret_cast<AEGP_LayerH>(slot.get()) == layer) return &scene.composition.layers[slot->index];
   }
   return nullptr;
@@ -88,7 +117,7 @@ void HostState::Misuse(TraceEntry& entry, std::string_view what) {
 }
 
 bool HostState::CheckEffectRef(PF_ProgPtr effect_ref, TraceEntry& entry) {
-  if (effect_ref == effect_ref_) return true;
+  if (effect_ref == this->effect_ref()) return true;
   Misuse(entry, effect_ref == nullptr ? "null effect reference" : "foreign effect reference");
   return false;
 }

@@ -5,6 +5,13 @@
 // calls (callbacks/, suites/) are handed this object through HostCall and
 // answer from it; the Host (session/) owns it and drives the commands.
 //
+// Frames rendered at once: a host renders several frames of one effect
+// instance together, on several threads. Each such frame runs in a lane, a
+// HostState of its own that shares everything with the host's but the
+// running command and the trace. What lanes share is guarded by one lock,
+// `records_lock()`, which HostCall holds around every host function; the few
+// functions that move pixels let it go while they do (RecordsUnlocked).
+//
 // Times: the scene's keyframes are in composition seconds. The module speaks
 // in effect-layer time (a value over a time scale); the answers below take
 // that and convert it once, in CompTimeOf.
@@ -12,6 +19,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,26 +98,63 @@ struct CommandState {
   std::vector<LayerRequest> layer_requests;  // of the most recent pre-render
 };
 
+// How the records the module makes while a lane renders a frame are numbered
+// in the trace: within the frame ("3.1" is the first handle frame 3 made), so
+// that a trace reads the same however many frames render at once. Frame 0:
+// the tables number them, 1, 2, ... (setup, setdown, a host of its own).
+struct FrameNumbering {
+  int frame = 0;
+  int handles = 0;
+  int effect_refs = 0;
+  int stream_refs = 0;
+};
+
 class HostState {
+  struct Shared;
+
  public:
+  // A host of its own.
   HostState();
+  // A lane of `host`'s (see above); `host` outlives it. The lane's trace is
+  // enabled as the host's is.
+  static std::unique_ptr<HostState> LaneOf(HostState& host);
+  ~HostState();
   HostState(const HostState&) = delete;
   HostState& operator=(const HostState&) = delete;
 
-  SceneState scene;
-  EffectRecords effect;
+ private:
+  explicit HostState(std::shared_ptr<Shared> shared);
+  std::shared_ptr<Shared> shared_;
+
+ public:
+  // Shared with every lane:
+  SceneState& scene;
+  EffectRecords& effect;
+  FaultPlan& faults;
+  // Misuse the host noticed, oldest first.
+  std::vector<std::string>& misuses;
+  // The lane's own:
   CommandState command;
   Trace trace;
-  FaultPlan faults;
-  // Misuse the host noticed, oldest first.
-  std::vector<std::string> misuses;
+  FrameNumbering numbering;
+
+  // Guards what lanes share; HostCall holds it.
+  std::mutex& records_lock();
+
+  // The trace id of the next record of one kind the module makes:
+  // frame-scoped in a lane rendering a frame, else left to the table.
+  TraceId NextId(int FrameNumbering::*counter) {
+    if (numbering.frame == 0) return TraceId{};
+    return TraceId{numbering.frame, ++(numbering.*counter)};
+  }
 
   // ---- Identity: what the host hands out that only it can recognise.
 
-  PF_ProgPtr effect_ref() const { return effect_ref_; }
-  AEGP_CompH comp_handle() const { return reinterpret_cast<AEGP_CompH>(comp_sentinel_.get()); }
+  PF_ProgPtr effect_ref() const { return reinterpret_cast<PF_ProgPtr>(identity().effect_sentinel.get()); }
+  AEGP_CompH comp_handle() const { return reinterpret_cast<AEGP_CompH>(identity().comp_sentinel.get()); }
   bool IsCompHandle(AEGP_CompH comp) const { return comp == comp_handle(); }
-  // Layer handles stay valid for the scene's life; SetScene makes them anew.
+  // Layer handles stay valid for the scene's life; SetScene makes them anew
+  // (never while lanes render).
   void SetScene(CompositionModel composition, EffectSettings settings);
   AEGP_LayerH LayerHandleById(A_long id) const;
   AEGP_LayerH EffectLayerHandle() const { return LayerHandleById(scene.settings.on_layer); }
@@ -188,16 +233,33 @@ class HostState {
   bool IsPreRenderHandle(PF_Handle handle) const;
 
  private:
-  // The effect reference is the address of a byte the host owns: nothing
-  // else compares equal to it. The same for the composition handle and
-  // each layer's handle.
-  std::unique_ptr<char> effect_sentinel_;
-  PF_ProgPtr effect_ref_ = nullptr;
-  std::unique_ptr<char> comp_sentinel_;
   struct LayerSlot {
     std::size_t index;  // into scene.composition.layers
   };
-  std::vector<std::unique_ptr<LayerSlot>> layer_slots_;
+  // The effect reference is the address of a byte the host owns: nothing
+  // else compares equal to it. The same for the composition handle and
+  // each layer's handle.
+  struct Identity {
+    std::unique_ptr<char> effect_sentinel;
+    std::unique_ptr<char> comp_sentinel;
+    std::vector<std::unique_ptr<LayerSlot>> layer_slots;
+  };
+  Identity& identity();
+  const Identity& identity() const;
+};
+
+// Lets the records lock go for the scope of a host function's pixel work,
+// which touches only the lane's own command, the scene (read only while
+// frames render) and the pixel sources (safe to share), and takes it back.
+class RecordsUnlocked {
+ public:
+  explicit RecordsUnlocked(HostState& host) : lock_(host.records_lock()) { lock_.unlock(); }
+  ~RecordsUnlocked() { lock_.lock(); }
+  RecordsUnlocked(const RecordsUnlocked&) = delete;
+  RecordsUnlocked& operator=(const RecordsUnlocked&) = delete;
+
+ private:
+  std::mutex& lock_;
 };
 
 }  // namespace hostsim

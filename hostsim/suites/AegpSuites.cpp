@@ -41,7 +41,7 @@ nlohmann::ordered_json LayerJson(HostState& host, AEGP_LayerH layer) {
 }
 
 // A reference's serial number in the trace; null for one the host does not know.
-nlohmann::ordered_json IdOrNull(int id) { return id == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(id); }
+nlohmann::ordered_json IdOrNull(TraceId id) { return id.none() ? nlohmann::ordered_json() : TracedId(id); }
 
 // ---- "AEGP Utility Suite" 7
 
@@ -82,8 +82,8 @@ A_Err GetNewEffectForEffect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref, AEGP
       if (effect == nullptr) host.Misuse(entry, "null output pointer");
       return PF_Err_BAD_CALLBACK_PARAM;
     }
-    *effect = static_cast<AEGP_EffectRefH>(host.effect.effect_refs.Issue(plugin_id));
-    if (entry.tracing()) entry["effect"] = host.effect.effect_refs.Id(*effect);
+    *effect = static_cast<AEGP_EffectRefH>(host.effect.effect_refs.Issue(plugin_id, host.NextId(&FrameNumbering::effect_refs)));
+    if (entry.tracing()) entry["effect"] = TracedId(host.effect.effect_refs.Id(*effect));
     return PF_Err_NONE;
   });
 }
@@ -112,15 +112,15 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID plugin_id, AEGP_EffectRefH effect,
                                 AEGP_StreamRefH* stream) {
   return HostCall<A_Err>(HostFunctionId::kGetNewEffectStreamByIndex, PF_Err_INVALID_CALLBACK, [=](HostState& host, TraceEntry& entry) -> A_Err {
     const bool plugin_ok = CheckPluginId(host, plugin_id, entry);
-    const int effect_id = host.effect.effect_refs.Id(effect);
+    const TraceId effect_id = host.effect.effect_refs.Id(effect);
     if (entry.tracing()) entry["effect"] = IdOrNull(effect_id);
     entry["index"] = index;
-    if (effect_id == 0) host.Misuse(entry, "unknown effect reference");
+    if (effect_id.none()) host.Misuse(entry, "unknown effect reference");
     if (stream == nullptr) host.Misuse(entry, "null output pointer");
-    if (!plugin_ok || effect_id == 0 || stream == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!plugin_ok || effect_id.none() || stream == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     if (index < 1 || static_cast<std::size_t>(index) > host.effect.declared_params.size()) return PF_Err_INVALID_INDEX;
-    *stream = static_cast<AEGP_StreamRefH>(host.effect.stream_refs.Issue(StreamRecord{index, effect}));
-    if (entry.tracing()) entry["stream"] = host.effect.stream_refs.Id(*stream);
+    *stream = static_cast<AEGP_StreamRefH>(host.effect.stream_refs.Issue(StreamRecord{index, effect}, host.NextId(&FrameNumbering::stream_refs)));
+    if (entry.tracing()) entry["stream"] = TracedId(host.effect.stream_refs.Id(*stream));
     return PF_Err_NONE;
   });
 }

@@ -8,13 +8,13 @@ namespace hostsim {
 
 namespace {
 
-// Handles appear in the trace by serial number, so traces of two runs compare equal.
+// Handles appear in the trace by id, so traces of two runs compare equal.
 nlohmann::ordered_json HandleId(HostState& host, PF_Handle handle) { return TracedResult(host, handle); }
 
 PF_Handle NewHandle(A_u_longlong size) {
   return HostCall<PF_Handle>(HostFunctionId::kNewHandle, nullptr, [=](HostState& host, TraceEntry& entry) {
     entry["size"] = size;
-    return host.effect.handles.New(static_cast<std::size_t>(size));
+    return host.effect.handles.New(static_cast<std::size_t>(size), host.NextId(&FrameNumbering::handles));
   });
 }
 

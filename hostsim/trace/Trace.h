@@ -18,6 +18,12 @@ class Trace {
 
   void Add(nlohmann::ordered_json entry);
   void Clear() { entries_.clear(); }
+  // The entries, leaving the trace empty.
+  std::vector<nlohmann::ordered_json> TakeEntries() {
+    std::vector<nlohmann::ordered_json> taken = std::move(entries_);
+    entries_.clear();
+    return taken;
+  }
 
   const std::vector<nlohmann::ordered_json>& entries() const { return entries_; }
 

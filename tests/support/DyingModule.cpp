@@ -3,6 +3,7 @@
 // given the command named by TOVANE_DIE_IN ("setup", "render", "about"),
 // then dies as TOVANE_DIE_HOW says: "segv" (a write through null), "abort",
 // "exit0" (exit(0), as a module that quits the host would) or "hang".
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,8 @@ PF_Cmd CommandToDieIn() {
   std::abort();
 }
 
-int given = 0;
+// Counted across threads: frames render several at once.
+std::atomic<int> given{0};
 
 }  // namespace
 
