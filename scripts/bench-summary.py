@@ -119,10 +119,12 @@ print("the two alternating:")
 ffmpeg_wall, ffmpeg_cpu = best["ffmpeg"]
 print("  FFmpeg:          %5.2f s, %5.1f frames per second (%.1f per CPU second)"
       % (ffmpeg_wall, 60 / ffmpeg_wall, 60 / ffmpeg_cpu))
+one_job = best.get("render-jobs-1")
 for label in sorted(k for k in best if k.startswith("render-")):
     wall, cpu = best[label]
-    print("  %-16s %5.2f s, %5.1f frames per second (%.1f per CPU second) = %.2fx FFmpeg"
-          % (label + ":", wall, 60 / wall, 60 / cpu, ffmpeg_wall / wall))
+    against_one = " = %.2fx --jobs 1" % (one_job[0] / wall) if one_job and label != "render-jobs-1" else ""
+    print("  %-19s %5.2f s, %5.1f frames per second (%.1f per CPU second) = %.2fx FFmpeg%s"
+          % (label + ":", wall, 60 / wall, 60 / cpu, ffmpeg_wall / wall, against_one))
 if "bytes" in notes:
     _, ours, _, theirs = notes["bytes"]
     print("  PNG bytes of the 60 frames: render %.1f MB, FFmpeg %.1f MB" % (int(ours) / 1e6, int(theirs) / 1e6))

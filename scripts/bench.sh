@@ -7,7 +7,8 @@
 #     clang builds it (the macOS bundle's compiler);
 #   - same-size copies against memcpy of the same bytes, timed side by side;
 #   - scaled copies, one thread, against FFmpeg's bilinear scaler;
-#   - tovane-host render on a 60-frame 1080p 8-bit scene, alternating with
+#   - tovane-host render on a 60-frame 1080p 8-bit scene, one frame at a
+#     time and at the default --jobs (all hardware threads), alternating with
 #     FFmpeg making the same 60 1080p PNG files at all threads, with the
 #     share of the render's time spent in the copy.
 # Usage: scripts/bench.sh [--quick]   (--quick: fewer repetitions)
@@ -85,10 +86,9 @@ cat >"$out/insert.json" <<'JSON'
 JSON
 "$build/tools/tovane-host" render "$out/insert.json" --out "$out/insert" >/dev/null
 cp "$out/insert/frame_0000.png" "$out/insert.png"
-# Render variants, one per line: a label and the options it adds. The
-# worker-thread figures go here once render takes --jobs, e.g.
-#   "jobs-1 --jobs 1" and "jobs-all --jobs $(nproc)".
-render_variants=("default")
+# Render variants: a label and the options it adds. One frame at a time,
+# and the default, one frame per hardware thread.
+render_variants=("jobs-1 --jobs 1" "jobs-all")
 rounds=3
 timed() {  # timed LABEL ROUND COMMAND...: one line "LABEL ROUND wall user system" in render-vs-ffmpeg.txt
   local label=$1 round=$2; shift 2
