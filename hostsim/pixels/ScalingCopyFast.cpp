@@ -66,6 +66,11 @@ AxisPlan PlanAxis(std::int64_t src_lo, std::int64_t src_len, std::int64_t dst_lo
   return plan;
 }
 
+// Output columns are computed a chunk at a time in arrays on the stack: the
+// compiler knows they alias nothing, so it can keep each loop in vector
+// registers without checks at run time.
+constexpr std::size_t kChunk = 64;
+
 template <typename Pixel>
 const Pixel* SourceRow(const PF_EffectWorld& w, A_long y) {
   return reinterpret_cast<const Pixel*>(static_cast<const unsigned char*>(w.data) +
@@ -92,9 +97,14 @@ struct ColumnPixels;
 template <>
 struct ColumnPixels<PF_Pixel8> {
   std::vector<std::uint32_t> argb;  // alpha in the low byte, blue in the high
-  void Resize(std::size_t n) { argb.resize(n); }
-  void Put(std::size_t s, const PF_Pixel8& p) {
-    argb[s] = p.alpha | std::uint32_t{p.red} << 8 | std::uint32_t{p.green} << 16 | std::uint32_t{p.blue} << 24;
+  std::size_t count = 0;
+  void Resize(std::size_t slots, std::size_t columns) { count = columns, argb.resize(slots * columns); }
+  void Put(std::size_t t, std::size_t c, const PF_Pixel8* row, const std::int32_t* index, std::size_t n) {
+    std::uint32_t* to = argb.data() + t * count + c;
+    for (std::size_t i = 0; i < n; ++i) {
+      const PF_Pixel8& p = row[index[i]];
+      to[i] = p.alpha | std::uint32_t{p.red} << 8 | std::uint32_t{p.green} << 16 | std::uint32_t{p.blue} << 24;
+    }
   }
   struct View {
     const std::uint32_t* argb;
@@ -103,16 +113,24 @@ struct ColumnPixels<PF_Pixel8> {
     double g(std::size_t c) const { return static_cast<std::int32_t>(argb[c] >> 16 & 0xFF); }
     double b(std::size_t c) const { return static_cast<std::int32_t>(argb[c] >> 24); }
   };
-  View From(std::size_t at) const { return {argb.data() + at}; }
+  View From(std::size_t t, std::size_t c) const { return {argb.data() + t * count + c}; }
 };
 
 template <>
 struct ColumnPixels<PF_Pixel16> {
   std::vector<std::uint32_t> ar, gb;  // alpha and green in the low halves
-  void Resize(std::size_t n) { ar.resize(n), gb.resize(n); }
-  void Put(std::size_t s, const PF_Pixel16& p) {
-    ar[s] = p.alpha | std::uint32_t{p.red} << 16;
-    gb[s] = p.green | std::uint32_t{p.blue} << 16;
+  std::size_t count = 0;
+  void Resize(std::size_t slots, std::size_t columns) {
+    count = columns, ar.resize(slots * columns), gb.resize(slots * columns);
+  }
+  void Put(std::size_t t, std::size_t c, const PF_Pixel16* row, const std::int32_t* index, std::size_t n) {
+    std::uint32_t* to_ar = ar.data() + t * count + c;
+    std::uint32_t* to_gb = gb.data() + t * count + c;
+    for (std::size_t i = 0; i < n; ++i) {
+      const PF_Pixel16& p = row[index[i]];
+      to_ar[i] = p.alpha | std::uint32_t{p.red} << 16;
+      to_gb[i] = p.green | std::uint32_t{p.blue} << 16;
+    }
   }
   struct View {
     const std::uint32_t *ar, *gb;
@@ -121,29 +139,50 @@ struct ColumnPixels<PF_Pixel16> {
     double g(std::size_t c) const { return static_cast<std::int32_t>(gb[c] & 0xFFFF); }
     double b(std::size_t c) const { return static_cast<std::int32_t>(gb[c] >> 16); }
   };
-  View From(std::size_t at) const { return {ar.data() + at, gb.data() + at}; }
+  View From(std::size_t t, std::size_t c) const { return {ar.data() + t * count + c, gb.data() + t * count + c}; }
 };
 
-// Float pixels are split into one array of doubles per channel as they are
+// Float pixels are split into arrays of doubles per channel as they are
 // gathered: the vector loops then load four columns of a channel with one
 // instruction, where whole pixels need a transposition and conversions for
 // every tap, and each pixel is converted once, where the loops would convert
 // it again for every output row that reads it. Stored as floats instead (half
 // the bytes, converted in the loops) the enlargement took 12 % longer.
+// The arrays are cut into blocks of one chunk of columns: block k holds, for
+// each slot in turn, the chunk's alphas, reds, greens and blues. Every
+// channel and slot of a chunk then lies at a fixed distance from one
+// address, so the loop summing the four taps of two rows needs two address
+// registers, where one array per slot and channel needed sixteen and spilled
+// them to the stack.
 template <>
 struct ColumnPixels<PF_PixelFloat> {
-  std::vector<double> a_, r_, g_, b_;
-  void Resize(std::size_t n) { a_.resize(n), r_.resize(n), g_.resize(n), b_.resize(n); }
-  void Put(std::size_t s, const PF_PixelFloat& p) { a_[s] = p.alpha, r_[s] = p.red, g_[s] = p.green, b_[s] = p.blue; }
-  void Clear(std::size_t s) { a_[s] = 0.0, r_[s] = 0.0, g_[s] = 0.0, b_[s] = 0.0; }
+  std::vector<double> blocks;
+  std::size_t slots = 0;
+  void Resize(std::size_t slot_count, std::size_t columns) {
+    slots = slot_count;
+    blocks.resize((columns + kChunk - 1) / kChunk * slots * 4 * kChunk);
+  }
+  // c is the first column of a chunk, n at most kChunk.
+  void Put(std::size_t t, std::size_t c, const PF_PixelFloat* row, const std::int32_t* index, std::size_t n) {
+    double* to = blocks.data() + (c / kChunk * slots + t) * 4 * kChunk;
+    for (std::size_t i = 0; i < n; ++i) {
+      const PF_PixelFloat& p = row[index[i]];
+      to[i] = p.alpha, to[kChunk + i] = p.red, to[2 * kChunk + i] = p.green, to[3 * kChunk + i] = p.blue;
+    }
+  }
+  void Clear(std::size_t t, std::size_t c) {
+    double* to = blocks.data() + (c / kChunk * slots + t) * 4 * kChunk + c % kChunk;
+    to[0] = 0.0, to[kChunk] = 0.0, to[2 * kChunk] = 0.0, to[3 * kChunk] = 0.0;
+  }
   struct View {
-    const double *a_, *r_, *g_, *b_;
-    double a(std::size_t c) const { return a_[c]; }
-    double r(std::size_t c) const { return r_[c]; }
-    double g(std::size_t c) const { return g_[c]; }
-    double b(std::size_t c) const { return b_[c]; }
+    const double* at;
+    double a(std::size_t c) const { return at[c]; }
+    double r(std::size_t c) const { return at[kChunk + c]; }
+    double g(std::size_t c) const { return at[2 * kChunk + c]; }
+    double b(std::size_t c) const { return at[3 * kChunk + c]; }
   };
-  View From(std::size_t at) const { return {a_.data() + at, r_.data() + at, g_.data() + at, b_.data() + at}; }
+  // c is the first column of a chunk.
+  View From(std::size_t t, std::size_t c) const { return {blocks.data() + (c / kChunk * slots + t) * 4 * kChunk}; }
 };
 
 // The source rows of the latest output rows, made once each and kept for the
@@ -154,7 +193,7 @@ class SourceRowsAsColumns {
  public:
   SourceRowsAsColumns(const PF_EffectWorld& src, const AxisPlan& xs, std::size_t keep)
       : src_(src), xs_(xs), rows_(keep), which_(keep, -1) {
-    for (ColumnPixels<Pixel>& p : rows_) p.Resize(xs.stride * xs.count);
+    for (ColumnPixels<Pixel>& p : rows_) p.Resize(xs.stride, xs.count);
   }
 
   const ColumnPixels<Pixel>& Row(A_long y) {
@@ -165,10 +204,11 @@ class SourceRowsAsColumns {
     which_[k] = y;
     ColumnPixels<Pixel>& p = rows_[k];
     const Pixel* row = SourceRow<Pixel>(src_, y) + xs_.first;
-    const std::size_t n = xs_.stride * xs_.count;
-    for (std::size_t s = 0; s < n; ++s) p.Put(s, row[xs_.index[s]]);
+    for (std::size_t from = 0; from < xs_.count; from += kChunk)
+      for (std::size_t t = 0; t < xs_.stride; ++t)
+        p.Put(t, from, row, xs_.index.data() + t * xs_.count + from, std::min(kChunk, xs_.count - from));
     if constexpr (std::is_same<Pixel, PF_PixelFloat>::value)
-      for (std::size_t s : xs_.padding) p.Clear(s);
+      for (std::size_t s : xs_.padding) p.Clear(s / xs_.count, s % xs_.count);
     return p;
   }
 
@@ -179,11 +219,6 @@ class SourceRowsAsColumns {
   std::vector<A_long> which_;
   std::size_t next_ = 0;
 };
-
-// Output columns are computed a chunk at a time in arrays on the stack: the
-// compiler knows they alias nothing, so it can keep each loop in vector
-// registers without checks at run time.
-constexpr std::size_t kChunk = 64;
 
 struct Chunk {
   double a[kChunk], r[kChunk], g[kChunk], b[kChunk];
@@ -211,9 +246,8 @@ void AddTaps(const ColumnPixels<Pixel>* const* rows, const double* wy, std::size
   for (std::size_t c = 0; c < n; ++c) s.a[c] = 0.0, s.r[c] = 0.0, s.g[c] = 0.0, s.b[c] = 0.0;
   for (std::size_t ty = 0; ty < ny; ++ty) {
     for (std::size_t tx = 0; tx < xs.stride; ++tx) {
-      const std::size_t at = tx * xs.count + from;
-      const typename ColumnPixels<Pixel>::View p = rows[ty]->From(at);
-      const double* wx = xs.weight.data() + at;
+      const typename ColumnPixels<Pixel>::View p = rows[ty]->From(tx, from);
+      const double* wx = xs.weight.data() + tx * xs.count + from;
       for (std::size_t c = 0; c < n; ++c) AddTap<kPlain>(p, c, wx[c] * wy[ty], s.a[c], s.r[c], s.g[c], s.b[c]);
     }
   }
@@ -226,8 +260,8 @@ template <bool kPlain, typename Pixel>
 void AddTwoByTwoTaps(const ColumnPixels<Pixel>* const* rows, const double* wy, const AxisPlan& xs, std::size_t from,
                      std::size_t n, Chunk& s) {
   using View = typename ColumnPixels<Pixel>::View;
-  const View p00 = rows[0]->From(from), p01 = rows[0]->From(xs.count + from);
-  const View p10 = rows[1]->From(from), p11 = rows[1]->From(xs.count + from);
+  const View p00 = rows[0]->From(0, from), p01 = rows[0]->From(1, from);
+  const View p10 = rows[1]->From(0, from), p11 = rows[1]->From(1, from);
   const double* wx0 = xs.weight.data() + from;
   const double* wx1 = wx0 + xs.count;
   const double wy0 = wy[0], wy1 = wy[1];
