@@ -177,6 +177,24 @@ TEST(ScalingCopyFast, FloatValuesOutsideTheUnitRangeFollowTheReference) {
   }
 }
 
+TEST(ScalingCopyFast, FloatColumnsWithFewerTapsIgnoreAnInfiniteFirstColumnAcrossTheRow) {
+  // Columns with fewer taps than the widest read nothing in their spare
+  // slots, which must count as 0 and never as a real pixel: here the
+  // source's first column is infinite, so a spare slot read as a pixel turns
+  // its column into NaN. Output rows many chunks wide, each of its own width,
+  // put such columns at every place within a chunk and in a last, shorter
+  // chunk; the stretch by three gives one spare slot in every third column,
+  // the odd shrinks two or three taps by turns.
+  PixelWorld src(67, 9, BitDepth::k32);
+  FillRandom(src, 17);
+  const float inf = std::numeric_limits<float>::infinity();
+  for (A_long y = 0; y < 9; ++y) src.At<PF_PixelFloat>(0, y) = {inf, inf, -inf, inf};
+  for (const auto& [dw, dh] : {std::pair{201, 27}, std::pair{29, 9}, std::pair{46, 4}, std::pair{131, 5}}) {
+    PixelWorld dst(dw, dh, BitDepth::k32);
+    ExpectFastMatchesReference(src, dst, Whole(src), Whole(dst));
+  }
+}
+
 TEST(ScalingCopyFast, FloatQuotientsOnAMidpointBetweenFloatsRoundAsTheReference) {
   // Two pixels stretched to four: the second output column sums 3/4 of the
   // first (alpha 1, colour c0) and 1/4 of the second (alpha a, colour c1).
