@@ -23,9 +23,9 @@ void RenderMeeting::Leave() {
 }
 
 void RenderMeeting::ReleaseLocked() {
+  if (arrived_ > 1) ++met_;  // the last party left alone meets no one
   arrived_ = 0;
   ++meeting_;
-  ++met_;
   arrivals_.notify_all();
 }
 

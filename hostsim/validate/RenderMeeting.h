@@ -26,7 +26,8 @@ class RenderMeeting {
   void Meet();
   // A party that will not arrive again: its frames are done or never began.
   void Leave();
-  // Times all parties met, and times a party gave up waiting.
+  // Times two parties or more went on together, and times a party gave up
+  // waiting.
   int met() const;
   int missed() const;
 
