@@ -284,6 +284,31 @@ TEST(ConcurrentRender, CatchesARecordSharedBetweenThreadsOnEveryRun) {
   }
 }
 
+// Pre-render data kept from one pass to the next, even one record per
+// thread, reaches the render of the frame pre-rendered first of each pair:
+// exactly those frames fail, on every seed, whatever the scheduler does.
+TEST(ConcurrentRender, CatchesWhatIsKeptBetweenTheTwoPasses) {
+  const Module last_pre_render(TOVANE_LAST_PRE_RENDER_MODULE_PATH);
+  Options options;
+  options.frames = 8;
+  options.threads = 2;  // 4 frames a thread, pre-rendered in pairs
+  for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+    options.seed = seed;
+    const CheckResult result = RunCheck("concurrent-render", last_pre_render, options);
+    EXPECT_EQ(result.outcome, Outcome::kFail) << "seed " << seed;
+    for (int thread = 0; thread < 2; ++thread) {
+      for (int frame = 0; frame < 4; ++frame) {
+        const std::string prefix = "thread " + std::to_string(thread) + ": frame " + std::to_string(frame) + " (";
+        bool render_failed = false;
+        for (const std::string& failure : result.failures) {
+          render_failed = render_failed || (failure.rfind(prefix, 0) == 0 && failure.find(", SmartRender: ") != std::string::npos);
+        }
+        EXPECT_EQ(render_failed, frame % 2 == 0) << "seed " << seed << ", " << prefix;
+      }
+    }
+  }
+}
+
 // A thread that will not come again lets the others go at once: a render
 // thread that could not set its effect up must not hold the rest.
 TEST(RenderMeeting, ReleasesTheWaitingWhenAPartyLeaves) {
