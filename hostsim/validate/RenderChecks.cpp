@@ -20,6 +20,8 @@ namespace {
 
 const PF_RationalScale kDownsamples[] = {{1, 1}, {1, 2}, {1, 3}, {2, 3}, {1, 4}};
 const BitDepth kDepths[] = {BitDepth::k8, BitDepth::k16, BitDepth::k32};
+// Whole frames of the standard composition a random frame is drawn at.
+constexpr int kFrameTimes = 600;
 
 struct FramePlan {
   A_long current_time = 0;
@@ -45,7 +47,7 @@ struct FramePlan {
 FramePlan RandomFrame(std::mt19937& random) {
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   FramePlan plan;
-  plan.current_time = pick(600) * 100;  // a whole frame of the standard composition
+  plan.current_time = pick(kFrameTimes) * 100;  // a whole frame of the standard composition
   plan.mode = 1 + pick(4);
   plan.time_type = 1 + pick(2);
   plan.percent = pick(10001) / 100.0;
@@ -212,16 +214,18 @@ void CheckRenderSequence(CheckContext& ctx) {
 namespace {
 
 // The frames of one render thread of concurrent-render. Within a thread
-// each frame is at a time of its own, so the host paints a fresh input for
-// each (see MeetingCheckerSource), and "Time Type" alternates from frame to
-// frame and from thread to thread: two frames rendered together, or
-// pre-rendered one after the other, never share the source time's rule.
+// each frame is at a time of its own while times last, so the host paints a
+// fresh input for each (see MeetingCheckerSource), and "Time Type"
+// alternates from frame to frame and from thread to thread: two frames
+// rendered together, or pre-rendered one after the other, never share the
+// source time's rule.
 std::vector<FramePlan> ConcurrentFrames(std::mt19937& random, int thread, int count) {
   std::vector<FramePlan> list;
   std::set<A_long> times;
   while (static_cast<int>(list.size()) < count) {
     FramePlan plan = RandomFrame(random);
-    if (!times.insert(plan.current_time).second) continue;
+    const bool times_left = times.size() < static_cast<std::size_t>(kFrameTimes);
+    if (!times.insert(plan.current_time).second && times_left) continue;
     if (plan.chosen == kEmptyLayer || plan.chosen == 0) plan.chosen = kCardLayer;  // frames with pixels to compare
     plan.time_type = 1 + (thread + static_cast<int>(list.size())) % 2;
     list.push_back(plan);
@@ -289,7 +293,9 @@ void CheckConcurrentRender(CheckContext& ctx) {
   for (std::size_t t = 0; t < plans.size(); ++t) {
     workers.emplace_back([&, t] {
       CompositionModel comp = StandardComposition();
-      LayerWithId(comp, kEffectLayer)->source = std::make_shared<MeetingCheckerSource>(inside_render, 8, comp.width, comp.height);
+      LayerModel* effect_layer = LayerWithId(comp, kEffectLayer);
+      effect_layer->source = std::make_shared<MeetingCheckerSource>(inside_render, kEffectLayerCheckerCell,
+                                                                    effect_layer->width, effect_layer->height);
       Host host(ctx.module());
       Session session(host);
       host.SetScene(comp, StandardSettings(kCardLayer));
@@ -321,9 +327,11 @@ void CheckConcurrentRender(CheckContext& ctx) {
   ctx.data()["frames_compared"] = compared;
   ctx.data()["render_meetings"] = inside_render.met();
   ctx.data()["missed_meetings"] = inside_render.missed();
+  const int missed = inside_render.missed();
   ctx.Summary(std::to_string(threads) + " threads, each pre-rendering two frames before rendering them, " +
-              std::to_string(compared) + " frames compared with their renders alone; every thread's render pass " +
-              "was inside the effect at once " + std::to_string(inside_render.met()) + " times");
+              std::to_string(compared) + " frames compared with their renders alone; the render passes met " +
+              "inside the effect " + std::to_string(inside_render.met()) + " times" +
+              (missed > 0 ? " (" + std::to_string(missed) + " waits gave up)" : ""));
 }
 
 }  // namespace hostsim::validate
