@@ -556,7 +556,14 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_SmartRenderE
   if (locked == nullptr) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
+#if !defined(TOVANE_FAULT_RECORD_IN_STATIC)
   const PreRenderData record = *locked;  // the handle stays locked and stays the host's
+#else
+  // A deliberately thread-unsafe build for the validator's own tests: one
+  // record for every render at once, read again after the host's callbacks.
+  static PreRenderData record;
+  record = *locked;
+#endif
 
   PF_EffectWorld* input = nullptr;
   PF_EffectWorld* output = nullptr;

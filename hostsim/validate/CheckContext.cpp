@@ -278,7 +278,7 @@ CompositionModel StandardComposition() {
   effect_layer.height = 54;
   effect_layer.in_point = {0, 30};
   effect_layer.duration = {600, 30};
-  effect_layer.source = std::make_shared<CheckerSource>(8, 96, 54);
+  effect_layer.source = std::make_shared<CheckerSource>(kEffectLayerCheckerCell, 96, 54);
 
   LayerModel cards;
   cards.id = kCardLayer;

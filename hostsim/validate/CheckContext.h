@@ -85,6 +85,8 @@ void ExpectCleanCommand(Host& host, const std::string& what, std::vector<std::st
 
 // Layer ids of the standard scene.
 enum : A_long { kEffectLayer = 1, kCardLayer = 2, kOtherSizeLayer = 3, kEmptyLayer = 4 };
+// The side of a checker square on the effect layer, in pixels.
+constexpr A_long kEffectLayerCheckerCell = 8;
 
 // A small composition (96 x 54 at 30 fps, time scale 30) with the effect on
 // layer 1 (a checker), layer 2 of 64 x 36 frame cards (in-point 2 s, 10 s),

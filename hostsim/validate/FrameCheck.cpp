@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "CheckContext.h"
 #include "JsonText.h"
@@ -252,39 +253,55 @@ void CheckRender(Session& session, A_long current_time, const std::vector<Json>&
 
 }  // namespace
 
-FrameRun RenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
-                             std::vector<std::string>& failures, const FrameExpectation& expected) {
+PreRenderedFrame PreRenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
+                                        std::vector<std::string>& failures, const FrameExpectation& expected) {
   Host& host = session.host();
-  FrameRun run;
+  PreRenderedFrame frame;
+  frame.current_time = current_time;
+  frame.label = label;
+  frame.expected = expected;
+  std::memset(&frame.output, 0, sizeof(frame.output));
 
-  PF_PreRenderOutput output;
-  std::memset(&output, 0, sizeof(output));
-  std::size_t mark = host.trace().entries().size();
-  run.pre_render = session.SmartPreRender(current_time, &output);
+  const std::size_t mark = host.trace().entries().size();
+  frame.run.pre_render = session.SmartPreRender(current_time, &frame.output);
   const std::vector<Json> pre_calls = CallsSince(host, mark);
-  if (run.pre_render != expected.pre_render) {
-    failures.push_back(label + ", SmartPreRender returned " + Code(run.pre_render) + " instead of " +
+  if (frame.run.pre_render != expected.pre_render) {
+    failures.push_back(label + ", SmartPreRender returned " + Code(frame.run.pre_render) + " instead of " +
                        Code(expected.pre_render));
   }
   ExpectCleanCommand(host, label + ", SmartPreRender", failures);
-  if (run.pre_render == PF_Err_NONE) CheckPreRender(session, current_time, pre_calls, output, label, failures);
+  if (frame.run.pre_render == PF_Err_NONE) {
+    CheckPreRender(session, current_time, pre_calls, frame.output, label, failures);
+  }
+  return frame;
+}
 
+FrameRun RenderAndCheckPreRendered(Session& session, PreRenderedFrame& frame, std::vector<std::string>& failures) {
+  Host& host = session.host();
+  FrameRun& run = frame.run;
+  const std::string& label = frame.label;
   if (run.pre_render == PF_Err_NONE) {
-    mark = host.trace().entries().size();
-    run.render = session.SmartRender(current_time, output.pre_render_data, output.result_rect);
+    const std::size_t mark = host.trace().entries().size();
+    run.render = session.SmartRender(frame.current_time, frame.output.pre_render_data, frame.output.result_rect);
     run.rendered = true;
     run.output = host.TakeOutputWorld();
     const std::vector<Json> render_calls = CallsSince(host, mark);
-    if (run.render != expected.render) {
+    if (run.render != frame.expected.render) {
       failures.push_back(label + ", SmartRender returned " + Code(run.render) + " instead of " +
-                         Code(expected.render));
+                         Code(frame.expected.render));
     }
     ExpectCleanCommand(host, label + ", SmartRender", failures);
-    CheckRender(session, current_time, render_calls, label, failures, run);
+    CheckRender(session, frame.current_time, render_calls, label, failures, run);
   }
-  host.FreePreRenderData(&output);
+  host.FreePreRenderData(&frame.output);
   for (const std::string& misuse : TakeMisuse(host)) failures.push_back(label + ": " + misuse);
-  return run;
+  return std::move(run);
+}
+
+FrameRun RenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
+                             std::vector<std::string>& failures, const FrameExpectation& expected) {
+  PreRenderedFrame frame = PreRenderAndCheckFrame(session, current_time, label, failures, expected);
+  return RenderAndCheckPreRendered(session, frame, failures);
 }
 
 std::uint64_t WorldDigest(const PixelWorld* world) {

@@ -37,6 +37,23 @@ struct FrameExpectation {
 FrameRun RenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
                              std::vector<std::string>& failures, const FrameExpectation& expected = {});
 
+// A frame whose pre-render has run and whose render has not yet: a host may
+// pre-render several frames before it renders any of them. Its pre-render
+// data stays with the host until the render below frees it.
+struct PreRenderedFrame {
+  A_long current_time = 0;
+  std::string label;
+  FrameExpectation expected;
+  PF_PreRenderOutput output{};
+  FrameRun run;
+};
+
+// The two halves of RenderAndCheckFrame, for driving frames interleaved.
+// The host's scene and settings must be the frame's own for each half.
+PreRenderedFrame PreRenderAndCheckFrame(Session& session, A_long current_time, const std::string& label,
+                                        std::vector<std::string>& failures, const FrameExpectation& expected = {});
+FrameRun RenderAndCheckPreRendered(Session& session, PreRenderedFrame& frame, std::vector<std::string>& failures);
+
 // A digest of a world's pixels (padding excluded) and its size, for telling
 // two renders apart without keeping both.
 std::uint64_t WorldDigest(const PixelWorld* world);

@@ -2,12 +2,15 @@
 // types, depths and resolutions, the same frames from several threads, and
 // the worked examples with their one right answer each.
 
+#include <algorithm>
 #include <array>
-#include <atomic>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "Checks.h"
+#include "RenderMeeting.h"
 #include "WorkedExamples.h"
 #include "pixels/PixelSource.h"
 
@@ -17,6 +20,8 @@ namespace {
 
 const PF_RationalScale kDownsamples[] = {{1, 1}, {1, 2}, {1, 3}, {2, 3}, {1, 4}};
 const BitDepth kDepths[] = {BitDepth::k8, BitDepth::k16, BitDepth::k32};
+// Whole frames of the standard composition a random frame is drawn at.
+constexpr int kFrameTimes = 600;
 
 struct FramePlan {
   A_long current_time = 0;
@@ -42,7 +47,7 @@ struct FramePlan {
 FramePlan RandomFrame(std::mt19937& random) {
   auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   FramePlan plan;
-  plan.current_time = pick(600) * 100;  // a whole frame of the standard composition
+  plan.current_time = pick(kFrameTimes) * 100;  // a whole frame of the standard composition
   plan.mode = 1 + pick(4);
   plan.time_type = 1 + pick(2);
   plan.percent = pick(10001) / 100.0;
@@ -206,48 +211,103 @@ void CheckRenderSequence(CheckContext& ctx) {
               ") and " + std::to_string(updates) + " visibility updates");
 }
 
+namespace {
+
+// The frames of one render thread of concurrent-render. Within a thread
+// each frame is at a time of its own while times last, so the host paints a
+// fresh input for each (see MeetingCheckerSource), and "Time Type"
+// alternates from frame to frame and from thread to thread: two frames
+// rendered together, or pre-rendered one after the other, never share the
+// source time's rule.
+std::vector<FramePlan> ConcurrentFrames(std::mt19937& random, int thread, int count) {
+  std::vector<FramePlan> list;
+  std::set<A_long> times;
+  while (static_cast<int>(list.size()) < count) {
+    FramePlan plan = RandomFrame(random);
+    const bool times_left = times.size() < static_cast<std::size_t>(kFrameTimes);
+    if (!times.insert(plan.current_time).second && times_left) continue;
+    if (plan.chosen == kEmptyLayer || plan.chosen == 0) plan.chosen = kCardLayer;  // frames with pixels to compare
+    plan.time_type = 1 + (thread + static_cast<int>(list.size())) % 2;
+    list.push_back(plan);
+  }
+  return list;
+}
+
+// One render thread's frames as a host drives them when it pre-renders
+// ahead: pre-render A, pre-render B, render A, render B, each with the
+// host's settings for that frame. A value kept in a static between the
+// passes reaches A's render from B's pre-render. Digests in frame order.
+void RenderInPairs(Session& session, const std::vector<FramePlan>& list, std::vector<std::uint64_t>& digests,
+                   std::vector<std::string>& failures) {
+  Host& host = session.host();
+  for (std::size_t i = 0; i < list.size(); i += 2) {
+    const std::size_t pair = std::min<std::size_t>(2, list.size() - i);
+    std::vector<PreRenderedFrame> ahead;
+    for (std::size_t k = 0; k < pair; ++k) {
+      const FramePlan& plan = list[i + k];
+      Apply(host, plan);
+      ahead.push_back(PreRenderAndCheckFrame(session, plan.current_time,
+                                             plan.Label(static_cast<int>(i + k)) + " pre-rendered ahead", failures));
+    }
+    for (std::size_t k = 0; k < pair; ++k) {
+      Apply(host, list[i + k]);
+      const FrameRun run = RenderAndCheckPreRendered(session, ahead[k], failures);
+      digests.push_back(WorldDigest(run.output.get()));
+    }
+  }
+}
+
+}  // namespace
+
 void CheckConcurrentRender(CheckContext& ctx) {
   const int threads = std::max(2, ctx.options().threads);
   const int frames_per_thread = std::max(4, ctx.options().frames / threads);
-  std::vector<std::vector<FramePlan>> plans(static_cast<std::size_t>(threads));
-  for (auto& list : plans) {
-    for (int i = 0; i < frames_per_thread; ++i) {
-      FramePlan plan = RandomFrame(ctx.random());
-      if (plan.chosen == kEmptyLayer || plan.chosen == 0) plan.chosen = kCardLayer;  // frames with pixels to compare
-      list.push_back(plan);
+  std::vector<std::vector<FramePlan>> plans;
+  for (int t = 0; t < threads; ++t) plans.push_back(ConcurrentFrames(ctx.random(), t, frames_per_thread));
+
+  // The reference: each frame alone, its pre-render followed by its render.
+  std::vector<std::vector<std::uint64_t>> alone(plans.size()), together(plans.size());
+  std::vector<std::vector<std::string>> failures(plans.size());
+  for (std::size_t t = 0; t < plans.size(); ++t) {
+    Host host(ctx.module());
+    Session session(host);
+    host.SetScene(StandardComposition(), StandardSettings(kCardLayer));
+    if (!SetUpEffect(session, failures[t])) continue;
+    for (std::size_t i = 0; i < plans[t].size(); ++i) {
+      Apply(host, plans[t][i]);
+      const FrameRun run = RenderAndCheckFrame(session, plans[t][i].current_time, plans[t][i].Label(static_cast<int>(i)),
+                                               failures[t]);
+      alone[t].push_back(WorldDigest(run.output.get()));
     }
+    session.GlobalSetdown();
   }
 
   // Each thread drives its own host over the one loaded module; a host is
   // one effect instance, so this is what several render threads of one
-  // instance see: calls on the same code and the same statics at once.
-  auto render_all = [&ctx](const std::vector<FramePlan>& list, std::vector<std::uint64_t>& digests,
-                           std::vector<std::string>& failures, std::atomic<int>* start_gate, int parties) {
-    Host host(ctx.module());
-    Session session(host);
-    host.SetScene(StandardComposition(), StandardSettings(kCardLayer));
-    if (!SetUpEffect(session, failures)) return;
-    if (start_gate != nullptr) {
-      start_gate->fetch_add(1);
-      while (start_gate->load() < parties) std::this_thread::yield();
-    }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      Apply(host, list[i]);
-      const FrameRun run = RenderAndCheckFrame(session, list[i].current_time, list[i].Label(static_cast<int>(i)), failures);
-      digests.push_back(WorldDigest(run.output.get()));
-    }
-    session.GlobalSetdown();
-  };
-
-  std::vector<std::vector<std::uint64_t>> alone(plans.size()), together(plans.size());
-  std::vector<std::vector<std::string>> failures(plans.size());
-  for (std::size_t t = 0; t < plans.size(); ++t) render_all(plans[t], alone[t], failures[t], nullptr, 0);
-
-  std::atomic<int> gate{0};
+  // instance see: calls on the same code and the same statics at once. The
+  // threads start together, and every render pass waits inside the effect,
+  // where the host draws its input, until the others are there too.
+  RenderMeeting start(threads), inside_render(threads);
   std::vector<std::thread> workers;
   std::vector<std::vector<std::string>> thread_failures(plans.size());
   for (std::size_t t = 0; t < plans.size(); ++t) {
-    workers.emplace_back([&, t] { render_all(plans[t], together[t], thread_failures[t], &gate, threads); });
+    workers.emplace_back([&, t] {
+      CompositionModel comp = StandardComposition();
+      LayerModel* effect_layer = LayerWithId(comp, kEffectLayer);
+      effect_layer->source = std::make_shared<MeetingCheckerSource>(inside_render, kEffectLayerCheckerCell,
+                                                                    effect_layer->width, effect_layer->height);
+      Host host(ctx.module());
+      Session session(host);
+      host.SetScene(comp, StandardSettings(kCardLayer));
+      if (SetUpEffect(session, thread_failures[t])) {
+        start.Meet();
+        RenderInPairs(session, plans[t], together[t], thread_failures[t]);
+        session.GlobalSetdown();
+      } else {
+        start.Leave();
+      }
+      inside_render.Leave();
+    });
   }
   for (std::thread& worker : workers) worker.join();
 
@@ -259,14 +319,19 @@ void CheckConcurrentRender(CheckContext& ctx) {
       ++compared;
       if (together[t][i] != alone[t][i]) {
         ctx.Fail("thread " + std::to_string(t) + ", " + plans[t][i].Label(static_cast<int>(i)) +
-                 ": the output differs from the same frame rendered on one thread");
+                 ": the output differs from the same frame rendered alone on one thread");
       }
     }
   }
   ctx.data()["threads"] = threads;
   ctx.data()["frames_compared"] = compared;
-  ctx.Summary(std::to_string(threads) + " threads, " + std::to_string(compared) +
-              " frames compared with their single-threaded renders");
+  ctx.data()["render_meetings"] = inside_render.met();
+  ctx.data()["missed_meetings"] = inside_render.missed();
+  const int missed = inside_render.missed();
+  ctx.Summary(std::to_string(threads) + " threads, each pre-rendering two frames before rendering them, " +
+              std::to_string(compared) + " frames compared with their renders alone; the render passes met " +
+              "inside the effect " + std::to_string(inside_render.met()) + " times" +
+              (missed > 0 ? " (" + std::to_string(missed) + " waits gave up)" : ""));
 }
 
 }  // namespace hostsim::validate

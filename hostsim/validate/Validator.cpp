@@ -57,8 +57,9 @@ const std::vector<Entry>& Entries() {
         "render-sequence"},
        CheckParameterFuzz},
       {{"concurrent-render",
-        "Several threads render different frames on one loaded module at once: every frame equals its "
-        "single-threaded render"},
+        "Several threads render different frames on one loaded module at once, each pre-rendering two frames "
+        "before rendering them, with every render pass inside the effect at the same moment: every frame "
+        "equals its render alone on one thread"},
        CheckConcurrentRender},
       {{"host-answers",
         "The rarer answers a host may give (a maximum rectangle wider than the result, a zero-height or "

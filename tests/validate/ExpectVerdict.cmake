@@ -4,6 +4,7 @@
 #   EXPECT         pass or fail
 #   ARGS           further arguments (a list)
 #   FAILED_CHECKS  check ids that must be reported as failed (EXPECT=fail)
+#   ONLY_THOSE     set: no other check may fail (EXPECT=fail)
 #   DETAIL         text that must appear among the failures (EXPECT=fail)
 #   PROPERTY_LIST  "compared": the property-list check must have run, not been skipped
 
@@ -31,6 +32,12 @@ foreach(check IN LISTS FAILED_CHECKS)
     message(FATAL_ERROR "validate did not name the failed check ${check}")
   endif()
 endforeach()
+if(ONLY_THOSE)
+  list(JOIN FAILED_CHECKS ", " named)
+  if(NOT out MATCHES "VERDICT: FAIL \\(${named}\\)")
+    message(FATAL_ERROR "validate failed other checks than ${named}")
+  endif()
+endif()
 if(DETAIL)
   string(FIND "${out}" "${DETAIL}" at)
   if(at EQUAL -1)

@@ -1,15 +1,18 @@
 // The validator's own guarantees: its checks of the rendering rules accept
 // the worked examples and name what a wrong placement or time breaks, a
-// crashing or hanging case is reported instead of ending the run, and the
-// fault sweep visits every call it counts.
+// crashing or hanging case is reported instead of ending the run, the
+// fault sweep visits every call it counts, and render threads meet inside
+// the effect on every run.
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,7 @@
 #include "EffectFixture.h"
 #include "Module.h"
 #include "PlacementProperties.h"
+#include "RenderMeeting.h"
 #include "RequestRules.h"
 #include "SourceTimeRule.h"
 #include "Validator.h"
@@ -254,6 +258,71 @@ TEST(FaultSweep, NamesWhatABrokenModuleLeavesHeld) {
 
   const CheckResult frames = RunCheck("render-sequence", broken, options);
   EXPECT_EQ(frames.outcome, Outcome::kFail);
+}
+
+// A render that keeps the frame's record in a static is caught on every
+// run, whatever the seed, because the threads' render passes are made to
+// meet inside the effect rather than left to overlap by chance; the real
+// module passes the same runs, every render having met the others.
+TEST(ConcurrentRender, CatchesARecordSharedBetweenThreadsOnEveryRun) {
+  const Module shared_record(TOVANE_RECORD_IN_STATIC_MODULE_PATH);
+  Options options;
+  options.frames = 16;
+  options.threads = 3;
+  const int renders_per_thread = 5;  // 16 frames over 3 threads
+  for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+    options.seed = seed;
+    const CheckResult caught = RunCheck("concurrent-render", shared_record, options);
+    EXPECT_EQ(caught.outcome, Outcome::kFail) << "seed " << seed;
+    EXPECT_EQ(caught.data["render_meetings"], renders_per_thread) << "seed " << seed;
+
+    const CheckResult real = RunCheck("concurrent-render", tovane_test::EffectModule(), options);
+    EXPECT_EQ(real.outcome, Outcome::kPass) << "seed " << seed << ": "
+                                            << (real.failures.empty() ? "" : real.failures.front());
+    EXPECT_EQ(real.data["render_meetings"], renders_per_thread) << "seed " << seed;
+    EXPECT_EQ(real.data["missed_meetings"], 0) << "seed " << seed;
+  }
+}
+
+// Pre-render data kept from one pass to the next, even one record per
+// thread, reaches the render of the frame pre-rendered first of each pair:
+// exactly those frames fail, on every seed, whatever the scheduler does.
+TEST(ConcurrentRender, CatchesWhatIsKeptBetweenTheTwoPasses) {
+  const Module last_pre_render(TOVANE_LAST_PRE_RENDER_MODULE_PATH);
+  Options options;
+  options.frames = 8;
+  options.threads = 2;  // 4 frames a thread, pre-rendered in pairs
+  for (std::uint32_t seed = 1; seed <= 5; ++seed) {
+    options.seed = seed;
+    const CheckResult result = RunCheck("concurrent-render", last_pre_render, options);
+    EXPECT_EQ(result.outcome, Outcome::kFail) << "seed " << seed;
+    for (int thread = 0; thread < 2; ++thread) {
+      for (int frame = 0; frame < 4; ++frame) {
+        const std::string prefix = "thread " + std::to_string(thread) + ": frame " + std::to_string(frame) + " (";
+        bool render_failed = false;
+        for (const std::string& failure : result.failures) {
+          render_failed = render_failed || (failure.rfind(prefix, 0) == 0 && failure.find(", SmartRender: ") != std::string::npos);
+        }
+        EXPECT_EQ(render_failed, frame % 2 == 0) << "seed " << seed << ", " << prefix;
+      }
+    }
+  }
+}
+
+// A thread that will not come again lets the others go at once: a render
+// thread that could not set its effect up must not hold the rest.
+TEST(RenderMeeting, ReleasesTheWaitingWhenAPartyLeaves) {
+  RenderMeeting meeting(3);
+  const auto began = std::chrono::steady_clock::now();
+  std::thread first([&] { meeting.Meet(); });
+  std::thread second([&] { meeting.Meet(); });
+  std::thread leaving([&] { meeting.Leave(); });
+  first.join();
+  second.join();
+  leaving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, RenderMeeting::kPatience);
+  EXPECT_EQ(meeting.met(), 1);
+  EXPECT_EQ(meeting.missed(), 0);
 }
 
 }  // namespace
