@@ -19,6 +19,7 @@
 #include "FileAccess.h"
 #include "RenderRun.h"
 #include "pixels/ImageIO.h"
+#include "pixels/KeptPixels.h"
 #include "pixels/PixelSource.h"
 
 namespace {
@@ -111,8 +112,10 @@ int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitD
 int RenderScene(const RenderOptions& options) {
   const hostsim::Scene scene = hostsim::LoadSceneFile(options.scene_path, options.memory);
   const BitDepth depth = options.depth ? static_cast<BitDepth>(options.depth) : scene.render.depth;
-  options.memory.Require(FrameBytes(scene, depth), "a frame of " + options.scene_path + " at " +
-                                                      std::to_string(static_cast<int>(depth)) + " bits");
+  const std::uint64_t frame_bytes = FrameBytes(scene, depth);
+  options.memory.Require(frame_bytes, "a frame of " + options.scene_path + " at " +
+                                          std::to_string(static_cast<int>(depth)) + " bits");
+  hostsim::KeepPixelsWithin(options.memory.bytes - frame_bytes);
   const std::size_t count = scene.render.times.size();
   const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
   const auto stem_of = [&](std::size_t i) {
