@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <iostream>
 #include <stdexcept>
@@ -92,8 +93,7 @@ LONG WINAPI EndWithTheExceptionCode(EXCEPTION_POINTERS* exception) {
   const int status = channel.RunBody(command, body);
   // As _exit on Linux: nothing of the module runs after its status is sent.
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
-  for (;;) {
-  }
+  std::_Exit(status);  // not reached: TerminateProcess of this process does not return
 }
 
 // This executable's own path, however long.
