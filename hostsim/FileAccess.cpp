@@ -191,6 +191,19 @@ void WriteThroughTemporary(const std::string& path, const std::function<void(std
   }
 }
 
+void RequireWritableFolder(const std::string& folder, const std::string& what) {
+  fs::path probe;
+  std::FILE* file = CreateExclusively(PathFromUtf8(folder) / ".write-check", probe);
+  if (file == nullptr) {
+    throw FileAccessError(folder + ": " + what + " cannot be written to: creating a file there failed: " +
+                          std::strerror(errno));
+  }
+  std::fclose(file);
+  std::error_code ec;
+  fs::remove(probe, ec);
+  if (ec) throw FileAccessError(folder + ": " + what + ": a file made there cannot be removed: " + ec.message());
+}
+
 void CommitTemporary(const std::string& temporary, const std::string& path) {
   std::error_code ec;
   fs::rename(PathFromUtf8(temporary), PathFromUtf8(path), ec);

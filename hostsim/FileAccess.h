@@ -50,6 +50,12 @@ std::string ReadRegularFile(const std::string& path, std::uintmax_t max_bytes, c
 // `path` that exists as anything but a regular file.
 void WriteThroughTemporary(const std::string& path, const std::function<void(std::FILE* file)>& write);
 
+// Creates one temporary file in `folder` as WriteThroughTemporary would, and
+// removes it: a folder that cannot be written (read-only, on a read-only
+// volume, not a folder) is found before any work whose files would go
+// there. Throws naming the folder, `what` saying what it is for.
+void RequireWritableFolder(const std::string& folder, const std::string& what);
+
 // Renames a finished temporary file over its final name; throws naming the
 // final name when it cannot, the temporary file then removed.
 void CommitTemporary(const std::string& temporary, const std::string& path);

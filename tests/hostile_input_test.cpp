@@ -6,6 +6,7 @@
 
 #include <elf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -140,6 +141,39 @@ INSTANTIATE_TEST_SUITE_P(
                                          PathUse{"RenderTrace", "render {plain} --out {out} --trace {}"}),
                        ::testing::Values(NotAFile::kDirectory, NotAFile::kFifo, NotAFile::kDevice)),
     NameOfUse);
+
+// ---- Paths through a loop of symbolic links ------------------------------
+
+class ThroughALinkLoop : public HostileInput, public ::testing::WithParamInterface<PathUse> {};
+
+// A path that runs through links pointing at each other names no file: it is
+// refused naming the path and the loop, and nothing is left behind.
+TEST_P(ThroughALinkLoop, IsRefusedNamingThePath) {
+  fs::create_symlink(dir_ / "loop_b", dir_ / "loop_a");
+  fs::create_symlink(dir_ / "loop_a", dir_ / "loop_b");
+  const fs::path path = dir_ / "loop_a" / "inside";
+  std::string args = GetParam().args;
+  for (const auto& [placeholder, value] :
+       {std::pair<std::string, std::string>{"{}", Quoted(path)}, {"{out}", Quoted(dir_ / "out")},
+        {"{plain}", Quoted(WriteScene(SceneText()))}}) {
+    for (std::size_t at = args.find(placeholder); at != std::string::npos; at = args.find(placeholder))
+      args.replace(at, placeholder.size(), value);
+  }
+  const CommandResult run = Host(args);
+  EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.out << run.err;
+  EXPECT_NE(run.err.find(path.string()), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Too many levels of symbolic links"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("frame"), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPathTheCommandTakes, ThroughALinkLoop,
+                         ::testing::Values(PathUse{"Scene", "render {} --out {out}"},
+                                           PathUse{"Out", "render {plain} --out {}"},
+                                           PathUse{"RenderTrace", "render {plain} --out {out} --trace {}"},
+                                           PathUse{"LifecycleTrace", "lifecycle --trace {}"},
+                                           PathUse{"Module", "lifecycle --module {}"},
+                                           PathUse{"PiplFile", "pipl {}"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- More memory than the budget ------------------------------------------
 
@@ -355,6 +389,32 @@ TEST_F(HostileInput, FramesReplaceWhatWasThereWhole) {
   EXPECT_EQ(blocked.exit_code, 1);
   EXPECT_NE(blocked.err.find("frame_0001.png: cannot write here: it is a directory, not a regular file"), std::string::npos)
       << blocked.err;
+}
+
+// An output folder no file can be made in is refused before the module is
+// loaded, naming the folder, for a scene and for the contact sheet alike,
+// and so is a trace's. A
+// folder made read-only does not stop root, so there /sys stands in for it.
+TEST_F(HostileInput, AnUnwritableOutputFolderIsRefusedBeforeRendering) {
+  fs::path folder = "/sys";
+  if (geteuid() != 0) {
+    folder = dir_ / "read_only";
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const fs::path scene = WriteScene(SceneText());
+  for (const std::string& args : {"render " + Quoted(scene) + " --out " + Quoted(folder), "render --out " + Quoted(folder)}) {
+    const CommandResult run = Host(args);
+    EXPECT_EQ(run.exit_code, 1) << args << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(folder.string() + ": the folder of "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("cannot be written to: creating a file there failed"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("frame"), std::string::npos) << run.out;
+  }
+  const CommandResult trace = Host("lifecycle --trace " + Quoted(folder / "trace.jsonl"));
+  EXPECT_EQ(trace.exit_code, 1) << trace.out << trace.err;
+  EXPECT_NE(trace.err.find(folder.string() + ": the folder of the trace"), std::string::npos) << trace.err;
+  EXPECT_EQ(trace.out.find("global setup"), std::string::npos) << trace.out;
+  if (folder != "/sys") fs::permissions(folder, fs::perms::owner_all);
 }
 
 // A render killed at any moment leaves under each frame's name either nothing

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -69,6 +70,23 @@ TEST(WorldPool, IdleMemoryStaysWithinItsBoundAndWorldsMayOutliveThePool) {
   // (the sanitizer build checks).
   FillRandom(*survivor, 2);
   survivor.reset();
+}
+
+// A render with a memory budget lowers the bound before it starts; memory
+// idle beyond the new bound is freed and no more is kept.
+TEST(WorldPool, ALoweredBoundFreesWhatIsIdleBeyondIt) {
+  const std::size_t one = 32u * 32u * 4u;
+  WorldPool pool(4 * one);
+  {
+    auto a = pool.Take(32, 32, BitDepth::k8, WorldPool::Contents::kZeroed);
+    auto b = pool.Take(32, 32, BitDepth::k8, WorldPool::Contents::kZeroed);
+    auto c = pool.Take(64, 32, BitDepth::k8, WorldPool::Contents::kZeroed);
+  }
+  EXPECT_EQ(pool.kept_bytes(), 4 * one);
+  pool.SetMaxKeptBytes(one);
+  EXPECT_LE(pool.kept_bytes(), one);
+  { auto d = pool.Take(64, 32, BitDepth::k8, WorldPool::Contents::kZeroed); }
+  EXPECT_LE(pool.kept_bytes(), one);
 }
 
 TEST(WorldPool, ThreadsTakingAndGivingBackNeverShareAWorld) {
@@ -159,6 +177,32 @@ TEST(DrawnFrames, KeptFramesStayWithinTheirBoundOldestFirst) {
   EXPECT_EQ(FirstDifference(into, c), "");
   PixelWorld big_into(40, 20, BitDepth::k8);
   EXPECT_FALSE(kept.CopyKept(4, big_into));
+}
+
+// However many sources a scene has, together they keep no more than the
+// shared bound; what a source gives up, or takes with it when it goes, is
+// free for the others.
+TEST(DrawnFrames, AllSourcesTogetherStayWithinTheSharedBound) {
+  const std::size_t frame = 20u * 10u * 4u;
+  DrawnFrames::SetSharedMaxBytes(3 * frame);
+  PixelWorld picture(20, 10, BitDepth::k8);
+  FillRandom(picture, 4);
+  {
+    std::vector<std::unique_ptr<DrawnFrames>> sources;
+    std::size_t kept = 0;
+    for (int n = 0; n < 5; ++n) {
+      sources.push_back(std::make_unique<DrawnFrames>(2 * frame));
+      for (A_long index : {1, 2})
+        for (int twice = 0; twice < 2; ++twice) sources.back()->Painted(index, picture);
+    }
+    for (const auto& source : sources) kept += source->kept_bytes();
+    EXPECT_EQ(kept, 3 * frame);
+  }
+  DrawnFrames later(2 * frame);
+  for (A_long index : {1, 2})
+    for (int twice = 0; twice < 2; ++twice) later.Painted(index, picture);
+  EXPECT_EQ(later.kept_bytes(), 2 * frame);
+  DrawnFrames::SetSharedMaxBytes(std::numeric_limits<std::size_t>::max());
 }
 
 TEST(DrawnFrames, ThreadsDrawingOneSourceGetThePaintedFrames) {

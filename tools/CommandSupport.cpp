@@ -41,7 +41,7 @@ void AddModuleTimeoutOption(CLI::App& command, int& seconds) {
   command
       .add_option("--timeout", seconds,
                   "Seconds the module may take over one command (a frame, setup) before it is ended and the run "
-                  "fails (Linux)")
+                  "fails (on Windows, validate runs the module in its own process and has no limit)")
       ->capture_default_str()
       ->check(CLI::Range(1, 86400));
 }

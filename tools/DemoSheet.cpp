@@ -12,6 +12,7 @@
 #include "RenderRun.h"
 #include "EffectControls.h"
 #include "pixels/ImageIO.h"
+#include "pixels/KeptPixels.h"
 #include "pixels/PixelSource.h"
 #include "pixels/TextDraw.h"
 
@@ -233,6 +234,9 @@ int RenderSheet(const RenderOptions& options, ModuleStage& stage) {
 }  // namespace
 
 int RenderDemo(const RenderOptions& options) {
+  // The sheet's own worlds are small and fixed; what is kept between its
+  // panels may have half the budget.
+  hostsim::KeepPixelsWithin(options.memory.bytes / 2);
   ProtectedFiles files;
   files.AddInput(options.module_path);
   files.ClaimOutput(hostsim::PathToUtf8(hostsim::PathFromUtf8(options.out_dir) / "contact_sheet.png"),

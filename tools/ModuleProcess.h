@@ -1,18 +1,20 @@
 // Runs the part of a command that drives the effect module in a child
-// process of its own (Linux), so that a module that crashes, hangs or ends
-// the process is reported as such, naming what it was asked to do, and the
+// process of its own, so that a module that crashes, hangs or ends the
+// process is reported as such, naming what it was asked to do, and the
 // command still ends with its documented status. The whole run, every frame,
-// happens in the one child: the module is loaded once, and frames rendered
-// on several threads there would need nothing more than a thread-safe
-// ModuleStage.
+// happens in the one child: the module is loaded once, and frames render on
+// several threads there (render --jobs), each telling the one ModuleStage
+// what it does (RunningStages in RenderRun.h).
 //
 // Files the child writes go through temporary files (FileAccess.h) and are
 // renamed over their final names by this process only once the child has
 // ended by returning from `body`; otherwise they are removed, so nothing a
 // failed child wrote is left under a final name.
 //
-// The Windows build runs `body` in this process: there a crash ends the
-// command, a hang hangs it.
+// On Linux the child is a fork of this process (ModuleProcessPosix.cpp). On
+// Windows it is this program started again with the same command line
+// (ModuleProcessWindows.cpp): the command must reach this call in the child
+// as it did here, doing nothing before it that may not be done twice.
 #pragma once
 
 #include <functional>

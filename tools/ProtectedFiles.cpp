@@ -20,4 +20,10 @@ void ProtectedFiles::ClaimOutput(const std::string& path, const std::string& wha
   const std::string claimed = what + " (" + path + ")";
   keys_.emplace(key, claimed);
   if (exists) identities_.emplace(identity, claimed);
+  // Once for each folder, however many frames go there. A path that is no
+  // regular file (a device, say) is the writer's to refuse as such.
+  if (exists && !hostsim::IsRegularFile(path)) return;
+  const std::string folder = hostsim::PathToUtf8(hostsim::PathFromUtf8(path).parent_path());
+  if (folders_.insert(folder).second)
+    hostsim::RequireWritableFolder(folder.empty() ? "." : folder, "the folder of " + claimed);
 }

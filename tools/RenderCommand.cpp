@@ -22,6 +22,7 @@
 #include "ProgressLine.h"
 #include "RenderRun.h"
 #include "pixels/ImageIO.h"
+#include "pixels/KeptPixels.h"
 #include "pixels/PixelSource.h"
 
 namespace {
@@ -158,6 +159,9 @@ int RenderScene(const RenderOptions& options) {
   // for their worlds.
   const std::uint64_t frames_in_budget = std::max<std::uint64_t>(1, options.memory.bytes / std::max<std::uint64_t>(frame_bytes, 1));
   const int jobs = static_cast<int>(std::min<std::uint64_t>({static_cast<std::uint64_t>(options.jobs), count, frames_in_budget}));
+  // What is left once the frames in flight have their worlds may keep
+  // pixels between frames.
+  hostsim::KeepPixelsWithin(options.memory.bytes - static_cast<std::uint64_t>(jobs) * frame_bytes);
   const int digits = std::max<int>(4, static_cast<int>(std::to_string(count - 1).size()));
   const auto stem_of = [&](std::size_t i) {
     std::ostringstream name;

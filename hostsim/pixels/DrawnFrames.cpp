@@ -1,6 +1,8 @@
 #include "DrawnFrames.h"
 
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <cstring>
 #include <new>
 
@@ -11,6 +13,10 @@ namespace {
 // layers of a scene being asked in turn.
 constexpr std::size_t kPaintedOnceRemembered = 8;
 
+// The bound all sources share, and what they keep now.
+std::atomic<std::size_t> shared_max_bytes{std::numeric_limits<std::size_t>::max()};
+std::atomic<std::size_t> shared_kept_bytes{0};
+
 void CopyPixels(const PixelWorld& from, PixelWorld& to) {
   const std::size_t row = static_cast<std::size_t>(from.width()) * BytesPerPixel(from.depth());
   for (A_long y = 0; y < from.height(); ++y)
@@ -20,6 +26,20 @@ void CopyPixels(const PixelWorld& from, PixelWorld& to) {
 }  // namespace
 
 DrawnFrames::DrawnFrames(std::size_t max_bytes) : max_bytes_(max_bytes) {}
+
+DrawnFrames::~DrawnFrames() { Release(kept_bytes_); }
+
+void DrawnFrames::SetSharedMaxBytes(std::size_t bytes) { shared_max_bytes.store(bytes); }
+
+bool DrawnFrames::Reserve(std::size_t bytes) {
+  std::size_t kept = shared_kept_bytes.load();
+  do {
+    if (bytes > shared_max_bytes.load() || kept > shared_max_bytes.load() - bytes) return false;
+  } while (!shared_kept_bytes.compare_exchange_weak(kept, kept + bytes));
+  return true;
+}
+
+void DrawnFrames::Release(std::size_t bytes) { shared_kept_bytes.fetch_sub(bytes); }
 
 DrawnFrames::Key DrawnFrames::KeyOf(A_long index, const PixelWorld& world) {
   return {index, world.width(), world.height(), world.depth()};
@@ -53,21 +73,30 @@ void DrawnFrames::Painted(A_long index, const PixelWorld& painted) {
     }
     painted_once_.erase(once);
   }
+  // Counted before it is allocated, so that sources drawing at once cannot
+  // together pass the shared bound; given back if it is not kept after all.
+  if (!Reserve(bytes)) return;
   std::shared_ptr<PixelWorld> copy;
   try {
     copy = std::make_shared<PixelWorld>(key.width, key.height, key.depth);
   } catch (const std::bad_alloc&) {
+    Release(bytes);
     return;  // keeping is only a saving
   }
   CopyPixels(painted, *copy);
   const std::lock_guard<std::mutex> lock(mutex_);
   // Another thread may have kept the same frame meanwhile: the same pixels.
-  if (std::any_of(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.key == key; })) return;
+  if (std::any_of(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.key == key; })) {
+    Release(bytes);
+    return;
+  }
   kept_.insert(kept_.begin(), Kept{key, std::move(copy)});
   kept_bytes_ += bytes;
   while (kept_bytes_ > max_bytes_) {
     const Kept& oldest = kept_.back();
-    kept_bytes_ -= PixelWorld::ByteSize(oldest.key.width, oldest.key.height, oldest.key.depth);
+    const std::size_t oldest_bytes = PixelWorld::ByteSize(oldest.key.width, oldest.key.height, oldest.key.depth);
+    kept_bytes_ -= oldest_bytes;
+    Release(oldest_bytes);
     kept_.pop_back();
   }
 }

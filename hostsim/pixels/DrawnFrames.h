@@ -19,6 +19,14 @@ class DrawnFrames {
   // At most `max_bytes` of pixels are kept; the frames used longest ago go
   // first, and a frame larger than the bound is never kept.
   explicit DrawnFrames(std::size_t max_bytes = kDefaultMaxBytes);
+  ~DrawnFrames();
+  DrawnFrames(const DrawnFrames&) = delete;
+  DrawnFrames& operator=(const DrawnFrames&) = delete;
+
+  // What the sources of the whole process keep together, at most, beside
+  // each one's own bound (by default the only one): a scene may have any
+  // number of sources. Set before any thread draws.
+  static void SetSharedMaxBytes(std::size_t bytes);
 
   // When frame `index` at into's size and depth is kept, copies it over the
   // whole of `into` and returns true; otherwise returns false.
@@ -48,6 +56,10 @@ class DrawnFrames {
     std::shared_ptr<const PixelWorld> frame;
   };
   static Key KeyOf(A_long index, const PixelWorld& world);
+  // Counts `bytes` against the shared bound, or returns false when they
+  // would pass it; Release gives them back.
+  static bool Reserve(std::size_t bytes);
+  static void Release(std::size_t bytes);
 
   const std::size_t max_bytes_;
   // Several layers and threads may draw from one source. Pixels are copied

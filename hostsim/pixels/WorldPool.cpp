@@ -1,6 +1,7 @@
 #include "WorldPool.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace hostsim {
 
@@ -46,8 +47,25 @@ class WorldPool::Shelf : public PixelMemoryKeeper {
     return kept_bytes_;
   }
 
+  void SetMaxKeptBytes(std::size_t max_kept_bytes) {
+    std::vector<unsigned char*> freed;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      max_kept_bytes_ = max_kept_bytes;
+      for (auto it = idle_.begin(); it != idle_.end() && kept_bytes_ > max_kept_bytes_;) {
+        while (!it->second.empty() && kept_bytes_ > max_kept_bytes_) {
+          freed.push_back(it->second.back());
+          it->second.pop_back();
+          kept_bytes_ -= it->first;
+        }
+        it = it->second.empty() ? idle_.erase(it) : std::next(it);
+      }
+    }
+    for (unsigned char* block : freed) delete[] block;
+  }
+
  private:
-  const std::size_t max_kept_bytes_;
+  std::size_t max_kept_bytes_;
   mutable std::mutex mutex_;
   std::map<std::size_t, std::vector<unsigned char*>> idle_;
   std::size_t kept_bytes_ = 0;
@@ -72,6 +90,8 @@ std::unique_ptr<PixelWorld> WorldPool::Take(A_long width, A_long height, BitDept
 }
 
 std::size_t WorldPool::kept_bytes() const { return shelf_->kept_bytes(); }
+
+void WorldPool::SetMaxKeptBytes(std::size_t max_kept_bytes) const { shelf_->SetMaxKeptBytes(max_kept_bytes); }
 
 WorldPool& WorldPool::Shared() {
   static WorldPool pool;

@@ -36,6 +36,10 @@ class WorldPool {
   // (then it is freed). Throws as PixelWorld's constructor does.
   std::unique_ptr<PixelWorld> Take(A_long width, A_long height, BitDepth depth, Contents contents) const;
 
+  // Changes the bound on idle memory; idle memory beyond a lowered bound is
+  // freed at once.
+  void SetMaxKeptBytes(std::size_t max_kept_bytes) const;
+
   // Idle memory held now, for tests and figures.
   std::size_t kept_bytes() const;
 

@@ -10,7 +10,8 @@ build machine's tovane-host reports for the build machine's module.
 Environment: WINE64 (the 64-bit loader), WINESERVER (optional), WINEPREFIX
 (a directory in the build tree), TOVANE_WINDOWS_BUILD_DIR (holds
 TovaneParvolith.aex and tools/tovane-host.exe), NATIVE_HOST and NATIVE_MODULE
-(the build machine's tovane-host and module), FFMPEG (decodes the images).
+(the build machine's tovane-host and module), FFMPEG (decodes the images),
+DYING_MODULE (the Windows build of tests/support/DyingModule.cpp).
 """
 
 import fcntl
@@ -33,6 +34,7 @@ NATIVE_HOST = os.environ.get("NATIVE_HOST", "")
 NATIVE_MODULE = os.environ.get("NATIVE_MODULE", "")
 PREFIX = os.environ.get("WINEPREFIX", "")
 FFMPEG = os.environ.get("FFMPEG", "ffmpeg")
+DYING_MODULE = os.environ.get("DYING_MODULE", "")
 
 # A first start of Wine in a new prefix builds the prefix; later starts take
 # well under a second.
@@ -328,6 +330,92 @@ class WineHostileInputTest(unittest.TestCase):
             code, err = self.host(*args)
             self.assertEqual(code, 1, f"{args}: {err}")
             self.assertIn(f"{args[1]}: cannot open", err)
+
+    def test_another_case_of_an_input_is_the_input(self):
+        # Windows file names ignore case: a trace spelt SCENE.JSON would
+        # replace scene.json, and frames written into SEQ would replace the
+        # source frames in Seq.
+        sequence = os.path.join(self.dir, "Seq")
+        os.makedirs(sequence)
+        for number in range(3):
+            write_png(os.path.join(sequence, f"frame_{number:04d}.png"), 90, 140)
+        rendered = scene("Center", "Percent")
+        rendered["layers"][1]["source"] = {"type": "png", "path": "Seq/frame_%04d.png", "first": 0}
+        scene_path = os.path.join(self.dir, "scene.json")
+        with open(scene_path, "w", encoding="utf-8") as f:
+            json.dump(rendered, f)
+
+        def contents():
+            found = {}
+            for folder, _, names in os.walk(self.dir):
+                for name in names:
+                    with open(os.path.join(folder, name), "rb") as f:
+                        found[os.path.relpath(os.path.join(folder, name), self.dir)] = f.read()
+            return found
+
+        before = contents()
+        for name, args in (
+                ("trace", ["--out", windows_path(os.path.join(self.dir, "out")),
+                           "--trace", windows_path(os.path.join(self.dir, "SCENE.JSON"))]),
+                ("frames", ["--out", windows_path(os.path.join(self.dir, "SEQ"))])):
+            with self.subTest(name):
+                code, err = self.host("render", windows_path(scene_path), "--module", windows_path(AEX), *args)
+                self.assertEqual(code, 1, err)
+                self.assertIn("would overwrite a file this command reads", err)
+                self.assertEqual(contents(), before, "a file was written or changed")
+
+
+class WineModuleThatDiesTest(unittest.TestCase):
+    """The Windows tovane-host runs the module in a process of its own: a
+    module that crashes, ends the process or hangs is reported naming what
+    it was given, the command exits 1, and no file it wrote is kept."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tovane_wine_dying_")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        self.scene = os.path.join(self.dir, "scene.json")
+        with open(self.scene, "w", encoding="utf-8") as f:
+            json.dump({"composition": {"width": 8, "height": 8, "frame_rate": 30},
+                       "layers": [{"id": 1, "width": 8, "height": 8, "duration": 4,
+                                   "source": {"type": "gradient"}}],
+                       "effect": {"on_layer": 1}, "render": {"times": [0, 0.1, 0.2, 0.3]}}, f)
+        self.out = os.path.join(self.dir, "out")
+        os.makedirs(self.out)
+
+    def run_dying(self, command, die_in, nth, how):
+        env = dict(wine_environment(), TOVANE_DIE_IN=die_in, TOVANE_DIE_NTH=nth, TOVANE_DIE_HOW=how)
+        module = ["--module", windows_path(DYING_MODULE), "--timeout", "2",
+                  "--trace", windows_path(os.path.join(self.out, "trace.jsonl"))]
+        args = (["render", windows_path(self.scene), "--out", windows_path(self.out)] if command == "render"
+                else ["lifecycle"]) + module
+        done = subprocess.run([WINE64, WINDOWS_HOST] + args, env=env, capture_output=True, timeout=RUN_TIMEOUT)
+        return done.returncode, done.stderr.decode("utf-8", errors="replace")
+
+    def test_every_way_of_dying_is_reported_and_nothing_kept(self):
+        for command, die_in, nth, how, stage, ending in (
+                ("render", "render", "3", "segv", "during frame 3 at 0.2 s",
+                 "the module crashed (exception 0xC0000005, access violation)"),
+                ("render", "render", "2", "exit0", "during frame 2 at 0.1 s",
+                 "the module ended the process (exit status 0)"),
+                ("render", "render", "2", "hang", "from frame 2 at 0.1 s", "did not return within 2 s"),
+                ("render", "setup", "1", "segv", "during global setup", "the module crashed (exception"),
+                ("lifecycle", "about", "1", "segv", "during about", "the module crashed (exception 0xC0000005"),
+                ("lifecycle", "about", "1", "hang", "from about", "did not return within 2 s")):
+            with self.subTest(command=command, die_in=die_in, how=how):
+                code, err = self.run_dying(command, die_in, nth, how)
+                self.assertEqual(code, 1, err)
+                self.assertIn(ending, err)
+                self.assertIn(stage, err)
+                self.assertIn("no file it wrote was kept", err)
+                self.assertEqual(os.listdir(self.out), [])
+
+    def test_a_module_that_lives_gives_its_files(self):
+        # The same module told to die in a command it is never given: the
+        # child's frames and trace reach their final names.
+        code, err = self.run_dying("render", "about", "1", "segv")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(sorted(os.listdir(self.out)),
+                         ["frame_0000.png", "frame_0001.png", "frame_0002.png", "frame_0003.png", "trace.jsonl"])
 
 
 
