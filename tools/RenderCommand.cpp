@@ -134,7 +134,8 @@ int RenderFrames(const RenderOptions& options, const hostsim::Scene& scene, BitD
           FrameReport report = std::move(reports[i]);
           if (!options.quiet) std::cout << report.listing << '\n';
           if (!report.problem.empty()) {
-            std::cerr << (progress ? "\r\033[K" : "") << "render: " << report.problem << '\n';
+            // On its own line, below the progress line so far.
+            std::cerr << (progress ? "\n" : "") << "render: " << report.problem << '\n';
             failed = true;
           }
           for (nlohmann::ordered_json& entry : report.trace) run.host().trace().Add(std::move(entry));
