@@ -130,24 +130,31 @@ std::string UnpredictableSuffix() {
 }
 
 // A new file, opened for writing, that did not exist before this call; its
-// name in `temporary`. Null with errno set when it cannot be made.
-std::FILE* CreateExclusively(const fs::path& final_path, fs::path& temporary) {
+// name in `temporary`. Null with errno set when it cannot be made. With a
+// handoff, each name is told before the file is made, and told abandoned
+// when it was not.
+std::FILE* CreateExclusively(const fs::path& final_path, fs::path& temporary,
+                             const TemporaryFileHandoff* handoff = nullptr) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     temporary = final_path;
     temporary += ".partial-" + UnpredictableSuffix();
+    if (handoff != nullptr && handoff->created) handoff->created(PathToUtf8(temporary));
 #if defined(_WIN32)
     const int fd = _wopen(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                           _S_IREAD | _S_IWRITE);
-    if (fd >= 0) return _fdopen(fd, "wb");
+    std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
 #else
     // O_EXCL fails on any name that exists, a link included; O_NOFOLLOW says so twice.
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      std::FILE* file = fdopen(fd, "wb");
-      if (file == nullptr) close(fd);
-      return file;
-    }
+    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && file == nullptr) close(fd);
 #endif
+    if (file != nullptr) return file;
+    const int failure = errno;
+    std::error_code ignored;
+    if (fd >= 0) fs::remove(temporary, ignored);  // made, but no stream could be had on it
+    if (handoff != nullptr && handoff->abandoned) handoff->abandoned(PathToUtf8(temporary));
+    errno = failure;
     if (errno != EEXIST) return nullptr;
   }
   return nullptr;
@@ -163,13 +170,12 @@ void WriteThroughTemporary(const std::string& path, const std::function<void(std
     throw FileAccessError(path + ": cannot write here: it is " + KindText(status.type()) + ", not a regular file");
   }
   fs::path temporary;
-  std::FILE* file = CreateExclusively(final_path, temporary);
+  std::FILE* file = CreateExclusively(final_path, temporary, &Handoff());
   if (file == nullptr) {
     const std::string folder = PathToUtf8(final_path.parent_path().empty() ? fs::path(".") : final_path.parent_path());
     throw FileAccessError(path + ": cannot create a file in " + folder + ": " + std::strerror(errno));
   }
   const std::string temporary_text = PathToUtf8(temporary);
-  if (Handoff().created) Handoff().created(temporary_text);
   try {
     write(file);
   } catch (...) {

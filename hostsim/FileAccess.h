@@ -63,10 +63,15 @@ void CommitTemporary(const std::string& temporary, const std::string& path);
 // Where WriteThroughTemporary reports its temporary files: a command that
 // runs the module in a child process passes each on to the parent, which
 // renames the finished ones only when the child ended well and removes them
-// all otherwise. Without a handoff (empty functions) a finished file is
-// renamed at once. Set before any thread writes.
+// all otherwise. A name is told as `created` before the file is made, so that
+// a child that dies on another thread the moment after leaves nothing the
+// parent does not know of, and as `abandoned` when it could not be made after
+// all (so the parent never removes a file of that name it did not make).
+// Without a handoff (empty functions) a finished file is renamed at once.
+// Set before any thread writes.
 struct TemporaryFileHandoff {
   std::function<void(const std::string& temporary)> created;
+  std::function<void(const std::string& temporary)> abandoned;
   std::function<void(const std::string& temporary, const std::string& path)> finished;
 };
 void SetTemporaryFileHandoff(TemporaryFileHandoff handoff);

@@ -1,5 +1,6 @@
 #include "ModuleChannel.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +14,7 @@ namespace {
 
 // Records: a kind byte, a 4-byte length and that many bytes. A finished
 // file's record holds both names, split by a zero byte, which no path holds.
-enum Record : char { kStage = 'S', kCreated = 'C', kFinished = 'F', kReturned = 'R' };
+enum Record : char { kStage = 'S', kCreated = 'C', kAbandoned = 'A', kFinished = 'F', kReturned = 'R' };
 
 }  // namespace
 
@@ -31,6 +32,7 @@ void ChildChannel::Send(char kind, const std::string& payload) {
 int ChildChannel::RunBody(const char* command, const std::function<int(ModuleStage&)>& body) {
   hostsim::SetTemporaryFileHandoff(
       {[this](const std::string& temporary) { Send(kCreated, temporary); },
+       [this](const std::string& temporary) { Send(kAbandoned, temporary); },
        [this](const std::string& temporary, const std::string& path) {
          Send(kFinished, temporary + std::string(1, '\0') + path);
        }});
@@ -61,6 +63,7 @@ void ChildReport::Take(std::string& buffer) {
     switch (kind) {
       case kStage: stage = std::move(payload); break;
       case kCreated: temporaries.push_back(std::move(payload)); break;
+      case kAbandoned: temporaries.erase(std::remove(temporaries.begin(), temporaries.end(), payload), temporaries.end()); break;
       case kFinished: {
         const std::size_t split = payload.find('\0');
         finished.emplace_back(payload.substr(0, split), payload.substr(split + 1));
