@@ -386,8 +386,10 @@ class WineModuleThatDiesTest(unittest.TestCase):
         env = dict(wine_environment(), TOVANE_DIE_IN=die_in, TOVANE_DIE_NTH=nth, TOVANE_DIE_HOW=how)
         module = ["--module", windows_path(DYING_MODULE), "--timeout", "2",
                   "--trace", windows_path(os.path.join(self.out, "trace.jsonl"))]
-        args = (["render", windows_path(self.scene), "--out", windows_path(self.out)] if command == "render"
-                else ["lifecycle"]) + module
+        # One frame at a time, so that the report names exactly the frame the
+        # module died in (with several at once it names every frame in flight).
+        args = (["render", windows_path(self.scene), "--out", windows_path(self.out), "--jobs", "1"]
+                if command == "render" else ["lifecycle"]) + module
         done = subprocess.run([WINE64, WINDOWS_HOST] + args, env=env, capture_output=True, timeout=RUN_TIMEOUT)
         return done.returncode, done.stderr.decode("utf-8", errors="replace")
 
