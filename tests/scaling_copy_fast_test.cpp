@@ -78,9 +78,12 @@ TEST(ScalingCopyFast, MatchesTheReferenceAcrossScalesAndOddSizes) {
   };
   // Enlarging by a ratio that is no fraction of a power of two (720 to 1080
   // in small), halving, a factor that leaves three taps, stretching one axis
-  // while squeezing the other, and extreme ratios.
+  // while squeezing the other, and extreme ratios. Tripling leaves every
+  // third row and column one tap, between rows and groups of columns with
+  // two; odd widths leave a last group of columns part empty.
   const Case cases[] = {{128, 72, 192, 108}, {161, 91, 243, 137}, {322, 182, 161, 91}, {100, 60, 37, 23},
-                        {300, 20, 97, 61},   {7, 5, 640, 3},      {500, 9, 3, 9},      {1, 1, 33, 17}};
+                        {300, 20, 97, 61},   {7, 5, 640, 3},      {500, 9, 3, 9},      {1, 1, 33, 17},
+                        {40, 30, 120, 90},   {13, 11, 41, 35},    {9, 40, 5, 121}};
   for (BitDepth depth : kDepths) {
     for (const Case& c : cases) {
       PixelWorld src(c.sw, c.sh, depth, 3), dst(c.dw, c.dh, depth, 1);
