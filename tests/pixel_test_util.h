@@ -61,17 +61,28 @@ inline void FillRandom(PixelWorld& w, std::uint32_t seed) {
 
 // Compares the pixels (not the row padding) of two worlds of one size and
 // depth. Empty string when equal, else where and how they differ.
+// Whether two pixels hold the same bits, except that any NaN matches any
+// NaN: which of two NaNs an addition returns depends on the order in which
+// the compiler put its operands, which C++ leaves open, and to whatever
+// reads the pixel a NaN is a NaN.
+inline bool SamePixel(const PixelWorld& a, const PixelWorld& b, A_long x, A_long y) {
+  const std::size_t n = BytesPerPixel(a.depth());
+  if (std::memcmp(a.Row<unsigned char>(y) + x * n, b.Row<unsigned char>(y) + x * n, n) == 0) return true;
+  if (a.depth() != BitDepth::k32) return false;
+  const PF_PixelFloat p = a.At<PF_PixelFloat>(x, y), q = b.At<PF_PixelFloat>(x, y);
+  const auto same = [](float u, float v) { return std::memcmp(&u, &v, sizeof u) == 0 || (u != u && v != v); };
+  return same(p.alpha, q.alpha) && same(p.red, q.red) && same(p.green, q.green) && same(p.blue, q.blue);
+}
+
 inline std::string FirstDifference(const PixelWorld& a, const PixelWorld& b) {
   if (a.width() != b.width() || a.height() != b.height() || a.depth() != b.depth()) return "different shapes";
   const std::size_t bytes = static_cast<std::size_t>(a.width()) * BytesPerPixel(a.depth());
   for (A_long y = 0; y < a.height(); ++y)
     if (std::memcmp(a.Row<unsigned char>(y), b.Row<unsigned char>(y), bytes) != 0)
-      for (A_long x = 0; x < a.width(); ++x) {
-        const std::size_t n = BytesPerPixel(a.depth());
-        if (std::memcmp(a.Row<unsigned char>(y) + x * n, b.Row<unsigned char>(y) + x * n, n) != 0)
+      for (A_long x = 0; x < a.width(); ++x)
+        if (!SamePixel(a, b, x, y))
           return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + "): " + Str(a.Get(x, y)) + " vs " +
                  Str(b.Get(x, y));
-      }
   return "";
 }
 

@@ -180,6 +180,27 @@ TEST(ScalingCopyFast, FloatValuesOutsideTheUnitRangeFollowTheReference) {
   }
 }
 
+TEST(ScalingCopyFast, OpaqueFloatFootageKeepsItsColourWhereAlphaSumsToOne) {
+  // Opaque pixels under bilinear weights sum alpha to exactly 1 at 720 to
+  // 1080 lines, where the colour sums are the result without a division;
+  // the colours here include what a shortcut might mishandle (negative
+  // zero, infinities, NaN, HDR), and a translucent patch puts groups of
+  // columns that must divide beside groups that need not.
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float colours[] = {0.0f, -0.0f, 1.0f, 0.25f, 7.5f, -2.0f, inf, -inf, nan, 1e-40f};
+  std::mt19937 rng(23);
+  std::uniform_int_distribution<int> pick(0, 9);
+  PixelWorld src(128, 72, BitDepth::k32);
+  for (A_long y = 0; y < 72; ++y)
+    for (A_long x = 0; x < 128; ++x)
+      src.At<PF_PixelFloat>(x, y) = {x > 50 && x < 60 && y < 20 ? 0.5f : 1.0f, colours[pick(rng)], colours[pick(rng)],
+                                     colours[pick(rng)]};
+  for (const auto& [dw, dh] : {std::pair{192, 108}, std::pair{256, 144}, std::pair{301, 77}}) {
+    PixelWorld dst(dw, dh, BitDepth::k32);
+    ExpectFastMatchesReference(src, dst, Whole(src), Whole(dst));
+  }
+}
+
 TEST(ScalingCopyFast, FloatColumnsWithFewerTapsIgnoreAnInfiniteFirstColumnAcrossTheRow) {
   // Columns with fewer taps than the widest read nothing in their spare
   // slots, which must count as 0 and never as a real pixel: here the
