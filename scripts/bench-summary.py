@@ -136,8 +136,7 @@ print("  load average before %s, after %s, on %s cores"
 # The copy's functions; the AVX2 build of its loops has everything inlined
 # into CopyAtDepthAvx2, the baseline build may keep some apart.
 copy_pattern = re.compile(r"ScalingCopy|ScaledCopyFast|CopyAtDepth|PlanAxis|AxisTaps|ExactCopy|SeparableCopy|"
-                          r"hostsim::\(anonymous namespace\)::(Copy|Sum|AddTaps|AddTwoByTwoTaps|Store)<|"
-                          r"memmove|memcpy")
+                          r"_loops::\(anonymous namespace\)::|memmove|memcpy")
 if share_source == "perf":
     share = 0.0
     for line in open(os.path.join(run, "perf.txt")):

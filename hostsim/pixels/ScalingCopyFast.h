@@ -1,9 +1,9 @@
 // The scaled half of the host's copy, written for speed: tap tables built once
-// per copy, source rows gathered once, and each output row computed as
-// plain loops over one array per channel, which the compiler turns into
-// vector instructions. It repeats the
-// reference's arithmetic operation for operation, so its pixels are
-// identical, not merely close.
+// per copy, four output columns a vector, each tap's four source pixels
+// loaded straight from the source rows and turned into one vector per
+// channel, and output rows that read the same few source rows taken
+// together. It repeats the reference's arithmetic operation for operation,
+// so its pixels are identical, not merely close.
 #pragma once
 
 #include <cstdint>
