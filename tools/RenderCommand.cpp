@@ -215,8 +215,9 @@ void AddRenderCommand(CLI::App& app) {
       ->check(CLI::IsMember({8, 16, 32}));
   command->add_option("--trace", options->trace_path,
                       "Write the host call trace here as JSON Lines (kept in memory only when asked for)");
-  command->add_option("--jobs", options->jobs, "Frames rendered at once, each on a thread of its own (default: the "
-                                               "machine's hardware threads)")
+  command->add_option("--jobs", options->jobs, "Frames of a scene rendered at once, each on a thread of its own "
+                                               "(default: the machine's hardware threads); the demo sheet, one "
+                                               "image, draws its panels in turn")
       ->check(CLI::Range(1, render::kMaxJobs));
   command->add_flag("--quiet", options->quiet, "List no frames and show no progress line; report only failures");
   AddMemoryBudgetOption(*command, options->memory);
