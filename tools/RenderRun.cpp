@@ -66,19 +66,6 @@ bool EffectRun::Finish(std::vector<std::string>& problems) {
   return problems.empty();
 }
 
-namespace {
-
-std::vector<std::string> HostFailuresIn(const hostsim::Trace& trace, std::size_t first_entry) {
-  std::vector<std::string> failures;
-  for (std::size_t i = first_entry; i < trace.entries().size(); ++i) {
-    const auto found = trace.entries()[i].find("host_failure");
-    if (found != trace.entries()[i].end()) failures.push_back(found->get<std::string>());
-  }
-  return failures;
-}
-
-}  // namespace
-
 void RunningStages::Begin(const std::string& what) {
   const std::lock_guard<std::mutex> lock(mutex_);
   running_[std::this_thread::get_id()] = {begun_++, what};
@@ -115,24 +102,16 @@ hostsim::FrameResult FrameLane::Render(int number, const A_Time& comp_time, cons
 
 std::vector<std::string> FrameLane::HostFailuresOf(int number, const A_Time& comp_time, const std::string& what) {
   hostsim::Trace& trace = host_->trace();
-  if (trace.enabled()) return HostFailuresIn(trace, 0);
-  trace.set_enabled(true);
-  Render(number, comp_time, what + " again, traced");
-  std::vector<std::string> failures = HostFailuresIn(trace, 0);
-  trace.Clear();
-  trace.set_enabled(false);
-  return failures;
-}
-
-std::vector<std::string> EffectRun::HostFailuresAt(const A_Time& time, std::size_t first_traced_entry) {
-  hostsim::Trace& trace = host_.trace();
   const bool traced = trace.enabled();
   if (!traced) {
     trace.set_enabled(true);
-    first_traced_entry = trace.entries().size();
-    Render(time, "the failed frame again, traced");
+    Render(number, comp_time, what + " again, traced");
   }
-  std::vector<std::string> failures = HostFailuresIn(trace, first_traced_entry);
+  std::vector<std::string> failures;
+  for (const nlohmann::ordered_json& entry : trace.entries()) {
+    const auto found = entry.find("host_failure");
+    if (found != entry.end()) failures.push_back(found->get<std::string>());
+  }
   if (!traced) {
     trace.Clear();
     trace.set_enabled(false);

@@ -58,12 +58,6 @@ class EffectRun {
   bool Finish(std::vector<std::string>& problems);
 
   hostsim::Host& host() { return host_; }
-  ModuleStage& stage() { return stage_; }
-
-  // Why the host failed the frame at `time` when it did (an image it could
-  // not read, say): the module sees only an error code, the trace keeps the
-  // reason. Untraced, the frame is tried again traced and that trace dropped.
-  std::vector<std::string> HostFailuresAt(const A_Time& time, std::size_t first_traced_entry);
 
  private:
   ModuleStage& stage_;
@@ -108,7 +102,10 @@ class FrameLane {
   // numbered within the frame.
   hostsim::FrameResult Render(int number, const A_Time& comp_time, const std::string& what);
 
-  // Why the host failed the frame just rendered, as EffectRun's.
+  // Why the host failed the frame just rendered when it did (an image it
+  // could not read, say): the module sees only an error code, the trace
+  // keeps the reason. Untraced, the frame is tried again traced and that
+  // trace dropped.
   std::vector<std::string> HostFailuresOf(int number, const A_Time& comp_time, const std::string& what);
 
   // The frame's work is over (written too): its stage ends.

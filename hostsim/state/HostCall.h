@@ -1,8 +1,9 @@
 // The one wrapper every host function runs in. It finds the host state of
-// the running command, holds the records lock lanes share (HostState.h), refuses a call the protocol does not allow in that
-// command, injects the fault the plan holds for the function, runs the
-// function's body with the call's trace entry, and records the entry with the
-// result. Bodies only check their arguments and answer.
+// the running command, holds the records lock lanes share (HostState.h),
+// refuses a call the protocol does not allow in that command, injects the
+// fault the plan holds for the function, runs the function's body with the
+// call's trace entry, and records the entry with the result. Bodies only
+// check their arguments and answer.
 #pragma once
 
 #include <exception>
